@@ -1,0 +1,51 @@
+// The analyser: the one object through which a caller drives the library. It owns the
+// boxes found by the last sweep and the records of the workstation's interfaces.
+// The monitor embeds it by value and walks firstBox / next, so the member order is
+// interface.
+#pragma once
+
+#include <cstddef>
+
+#include "velqorin/BoxOnNetwork.h"
+#include "velqorin/Export.h"
+#include "velqorin/Frame.h"
+#include "velqorin/NetworkInterface.h"
+
+class VELQORIN_API CVelqorinNetworkAnalyse {
+public:
+    static constexpr std::size_t kTokenSize = 30;
+    static constexpr std::size_t kTokenLength = 27;
+
+    CVelqorinBoxOnNetwork* firstBox;
+    CVelqorinBoxOnNetwork* lastBox;
+    CVelqorinNetworkInterface* firstInterface;
+    int boxCount;
+    int interfaceCount;
+    char analyserToken[kTokenSize];
+
+    // Empty lists and a token of 27 characters from '0' to 'y', fixed for the object's
+    // life. The generator is seeded with the time in seconds: two analysers made in
+    // the same second share a token.
+    CVelqorinNetworkAnalyse();
+    ~CVelqorinNetworkAnalyse();
+
+    CVelqorinNetworkAnalyse(const CVelqorinNetworkAnalyse&) = delete;
+    CVelqorinNetworkAnalyse& operator=(const CVelqorinNetworkAnalyse&) = delete;
+
+    // Destroys every box and every interface record.
+    void reset();
+    int CountBox() const;
+    int CountNetworkInterfaces() const;
+    // Destroys a box of this list and returns the new count. A pointer that is not on
+    // the list changes nothing.
+    int Delete(CVelqorinBoxOnNetwork* box);
+    // Puts a reply on the list, one entry per adapter and serial number: a second reply
+    // replaces the first (moving it last) only when it carries this analyser's token.
+    // `reply` must be a whole 316-byte record. Returns the box count.
+    int AddBox(const TAnalyseBuffer* reply, const char* adapterName);
+    // The first record whose 8-byte MAC equals the 8 bytes at `mac`, or null.
+    CVelqorinNetworkInterface* getNetworkInterface(const unsigned char* mac) const;
+    // Destroys a record of this list and returns the new count. A pointer that is not
+    // on the list changes nothing.
+    int deleteNetworkInterface(CVelqorinNetworkInterface* rec);
+};

@@ -1,0 +1,48 @@
+#include "velqorin/BoxOnNetwork.h"
+
+#include <cstring>
+#include <string_view>
+
+namespace {
+
+constexpr std::size_t kAdapterNameMax = CVelqorinBoxOnNetwork::kAdapterNameSize - 1;
+constexpr std::string_view kDevicePrefix = "NPF_";
+
+}  // namespace
+
+CVelqorinBoxOnNetwork::CVelqorinBoxOnNetwork(CVelqorinBoxOnNetwork* previous,
+                                             const TAnalyseBuffer* reply,
+                                             const char* adapter)
+    : storedRecord(*reply), adapterName{}, next(nullptr), prev(nullptr), password{} {
+    if (adapter != nullptr) std::memcpy(adapterName, adapter, strnlen(adapter, kAdapterNameMax));
+    if (previous != nullptr) {
+        previous->next = this;
+        prev = previous;
+    }
+}
+
+CVelqorinBoxOnNetwork::~CVelqorinBoxOnNetwork() {
+    if (next != nullptr) next->prev = prev;
+    if (prev != nullptr) prev->next = next;
+}
+
+char* CVelqorinBoxOnNetwork::getInterfaceName(char* out) const {
+    std::string_view name(adapterName, strnlen(adapterName, kAdapterNameMax));
+    if (const auto slash = name.rfind('\\'); slash != std::string_view::npos)
+        name.remove_prefix(slash + 1);
+    if (name.starts_with(kDevicePrefix)) name.remove_prefix(kDevicePrefix.size());
+    std::memcpy(out, name.data(), name.size());
+    out[name.size()] = '\0';
+    return out;
+}
+
+unsigned char* CVelqorinBoxOnNetwork::getMac(unsigned char* out) const {
+    std::memcpy(out, storedRecord.destinationMac, velqorin::kMacSize);
+    out[6] = 0;
+    out[7] = 0;
+    return out;
+}
+
+bool CVelqorinBoxOnNetwork::hasMacAddr(const unsigned char* mac) const {
+    return std::memcmp(mac, storedRecord.sourceMac, velqorin::kMacSize) == 0;
+}

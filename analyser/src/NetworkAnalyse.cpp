@@ -1,0 +1,114 @@
+#include "velqorin/NetworkAnalyse.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+void unlinkAndDestroy(CVelqorinNetworkAnalyse& a, CVelqorinBoxOnNetwork* box) {
+    if (box == a.firstBox) a.firstBox = box->next;
+    if (box == a.lastBox) a.lastBox = box->prev;
+    delete box;
+    --a.boxCount;
+}
+
+void appendBox(CVelqorinNetworkAnalyse& a, const TAnalyseBuffer* reply, const char* adapterName) {
+    a.lastBox = new CVelqorinBoxOnNetwork(a.lastBox, reply, adapterName);
+    if (a.firstBox == nullptr) a.firstBox = a.lastBox;
+    ++a.boxCount;
+}
+
+}  // namespace
+
+CVelqorinNetworkAnalyse::CVelqorinNetworkAnalyse()
+    : firstBox(nullptr),
+      lastBox(nullptr),
+      firstInterface(nullptr),
+      boxCount(0),
+      interfaceCount(0),
+      analyserToken{} {
+    // Boxes only echo the token, so the C generator is good enough; it must stay
+    // printable ('0' to 'y') because boxes treat it as text.
+    std::srand(static_cast<unsigned>(std::time(nullptr)));
+    for (std::size_t i = 0; i < kTokenLength; ++i)
+        analyserToken[i] = static_cast<char>('0' + std::rand() % 74);
+    analyserToken[kTokenLength] = '\0';
+}
+
+CVelqorinNetworkAnalyse::~CVelqorinNetworkAnalyse() { reset(); }
+
+void CVelqorinNetworkAnalyse::reset() {
+    boxCount = 0;
+    if (firstBox != nullptr) {
+        while (firstBox->next != nullptr) delete firstBox->next;
+        delete firstBox;
+    }
+    firstBox = nullptr;
+    lastBox = nullptr;
+    interfaceCount = 0;
+    if (firstInterface != nullptr) {
+        while (firstInterface->next != nullptr) delete firstInterface->next;
+        delete firstInterface;
+    }
+    firstInterface = nullptr;
+}
+
+int CVelqorinNetworkAnalyse::CountBox() const { return boxCount; }
+
+int CVelqorinNetworkAnalyse::CountNetworkInterfaces() const { return interfaceCount; }
+
+
+int CVelqorinNetworkAnalyse::Delete(CVelqorinBoxOnNetwork* box) {
+    // A stale or foreign pointer would corrupt both lists and the count; callers hold
+    // pointers across sweeps, so check membership rather than trust it.
+    for (auto* b = firstBox; b != nullptr; b = b->next) {
+        if (b == box) {
+            unlinkAndDestroy(*this, box);
+            break;
+        }
+    }
+    return boxCount;
+}
+
+int CVelqorinNetworkAnalyse::AddBox(const TAnalyseBuffer* reply, const char* adapterName) {
+    if (reply == nullptr) return boxCount;
+    if (adapterName == nullptr) adapterName = "";
+    CVelqorinBoxOnNetwork* box = firstBox;
+    for (int visited = 0; box != nullptr && visited < boxCount; ++visited, box = box->next) {
+        if (std::strncmp(box->storedRecord.serialNumber, reply->serialNumber,
+                         sizeof reply->serialNumber) == 0 &&
+            std::strncmp(box->adapterName, adapterName,
+                         CVelqorinBoxOnNetwork::kAdapterNameSize) == 0)
+            break;
+    }
+    if (box != nullptr) {
+        // Only an answer to our own request may replace what we already hold; an answer
+        // to another analyser's request is older news.
+        if (std::strncmp(reply->analyserToken, analyserToken, kTokenSize) != 0) return boxCount;
+        unlinkAndDestroy(*this, box);
+    }
+    appendBox(*this, reply, adapterName);
+    return boxCount;
+}
+
+CVelqorinNetworkInterface* CVelqorinNetworkAnalyse::getNetworkInterface(
+    const unsigned char* mac) const {
+    unsigned char recordMac[8];
+    for (auto* rec = firstInterface; rec != nullptr; rec = rec->next) {
+        if (std::memcmp(rec->getMac(recordMac), mac, sizeof recordMac) == 0) return rec;
+    }
+    return nullptr;
+}
+
+int CVelqorinNetworkAnalyse::deleteNetworkInterface(CVelqorinNetworkInterface* rec) {
+    for (auto* r = firstInterface; r != nullptr; r = r->next) {
+        if (r == rec) {
+            if (rec == firstInterface) firstInterface = rec->next;
+            delete rec;
+            --interfaceCount;
+            break;
+        }
+    }
+    return interfaceCount;
+}

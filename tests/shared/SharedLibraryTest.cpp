@@ -1,0 +1,47 @@
+// Links the shared library only: everything used here must be exported by it.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+
+#include <cstring>
+
+#include "velqorin/NetworkAnalyse.h"
+
+namespace {
+
+TEST(SharedLibrary, ClassesWorkThroughTheExportedInterface) {
+    auto* analyser = new CVelqorinNetworkAnalyse;
+    EXPECT_EQ(std::strlen(analyser->analyserToken), 27u);
+
+    TAnalyseBuffer reply;
+    velqorin::buildDiscoveryRequest(reply, analyser->analyserToken);
+    reply.frameKind = static_cast<std::uint8_t>(velqorin::FrameKind::DiscoveryReply);
+    velqorin::setFieldText(reply.serialNumber, "2555");
+    const unsigned char adapterMac[8] = {0x02, 0, 0, 0xAA, 0, 0x01, 0, 0};
+    std::memcpy(reply.destinationMac, adapterMac, 6);
+    reply.sourceMac[0] = 0x10;
+
+    EXPECT_EQ(analyser->AddBox(&reply, "eth0"), 1);
+    EXPECT_EQ(analyser->AddBox(&reply, "eth0"), 1);
+    EXPECT_EQ(analyser->CountBox(), 1);
+
+    analyser->firstInterface = new CVelqorinNetworkInterface(nullptr, "eth0", adapterMac);
+    analyser->interfaceCount = 1;
+    sockaddr_storage address{}, mask{};
+    reinterpret_cast<sockaddr_in*>(&address)->sin_addr.s_addr = inet_addr("192.0.2.1");
+    EXPECT_TRUE(analyser->firstInterface->addIpAddress(address, mask));
+
+    unsigned char mac[8];
+    CVelqorinNetworkInterface* rec = analyser->getNetworkInterface(analyser->firstBox->getMac(mac));
+    ASSERT_NE(rec, nullptr);
+    EXPECT_EQ(rec->getCountIpAddresses(), 1);
+    char name[10000];
+    EXPECT_STREQ(analyser->firstBox->getInterfaceName(name), "eth0");
+    EXPECT_TRUE(analyser->firstBox->hasMacAddr(reply.sourceMac));
+
+    EXPECT_EQ(analyser->deleteNetworkInterface(rec), 0);
+    EXPECT_EQ(analyser->Delete(analyser->firstBox), 0);
+    delete analyser;
+}
+
+}  // namespace

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Every symbol the shared library defines must belong to its published interface:
+# the three classes and the C entry points.
+set -euo pipefail
+lib=${1:?usage: check-exports.sh LIBRARY}
+symbols=$(nm -D --defined-only "$lib" | awk '{print $3}' | c++filt)
+[ -n "$symbols" ] || { echo "no exported symbols in $lib"; exit 1; }
+allowed='^(CVelqorinNetworkAnalyse|CVelqorinBoxOnNetwork|CVelqorinNetworkInterface)::|^(CreateCVelqorinNetworkAnalyse|DeleteCVelqorinNetworkAnalyse|Extern[A-Za-z]+)$'
+stray=$(grep -Ev "$allowed" <<<"$symbols" || true)
+if [ -n "$stray" ]; then
+  echo "symbols exported beyond the interface:"
+  echo "$stray"
+  exit 1
+fi
+for class in CVelqorinNetworkAnalyse CVelqorinBoxOnNetwork CVelqorinNetworkInterface; do
+  grep -q "^$class::$class(" <<<"$symbols" || { echo "constructor of $class not exported"; exit 1; }
+done
+echo "$(wc -l <<<"$symbols") exported symbols, all in the interface"
