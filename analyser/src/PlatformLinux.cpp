@@ -202,7 +202,8 @@ public:
                 continue;
             for (Link& l : links) {
                 if (!belongsTo(entry->ifa_name, l.adapter.name)) continue;
-                l.adapter.ipv4.push_back({ipv4Bytes(entry->ifa_addr), ipv4Bytes(entry->ifa_netmask)});
+                l.adapter.ipv4.push_back(
+                    {ipv4Bytes(entry->ifa_addr), ipv4Bytes(entry->ifa_netmask)});
                 break;
             }
         }
