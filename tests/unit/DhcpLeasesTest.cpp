@@ -148,6 +148,7 @@ TEST(NetworkManagerLeaseName, InterfaceIsWhatFollowsTheUuid) {
 TEST(FindLease, AFifoInPlaceOfALeaseIsPassedOver) {
     const auto root = std::filesystem::temp_directory_path() /
                       ("vqinv-fifo-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(root);
     std::filesystem::create_directories(root / "var/lib/dhcpcd");
     std::filesystem::create_directories(root / "run/systemd/netif/leases");
     ASSERT_EQ(::mkfifo((root / "var/lib/dhcpcd/eth0.lease").c_str(), 0600), 0);
