@@ -3,10 +3,11 @@
 #include <cstring>
 #include <string_view>
 
+#include "AdapterName.h"
+
 namespace {
 
 constexpr std::size_t kAdapterNameMax = CVelqorinBoxOnNetwork::kAdapterNameSize - 1;
-constexpr std::string_view kDevicePrefix = "NPF_";
 
 }  // namespace
 
@@ -27,10 +28,8 @@ CVelqorinBoxOnNetwork::~CVelqorinBoxOnNetwork() {
 }
 
 char* CVelqorinBoxOnNetwork::getInterfaceName(char* out) const {
-    std::string_view name(adapterName, strnlen(adapterName, kAdapterNameMax));
-    if (const auto slash = name.rfind('\\'); slash != std::string_view::npos)
-        name.remove_prefix(slash + 1);
-    if (name.starts_with(kDevicePrefix)) name.remove_prefix(kDevicePrefix.size());
+    const std::string_view name = velqorin::adapterIdentifier(
+        std::string_view(adapterName, strnlen(adapterName, kAdapterNameMax)));
     std::memcpy(out, name.data(), name.size());
     out[name.size()] = '\0';
     return out;

@@ -2,6 +2,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <unistd.h>
 
 #include <cstring>
 
@@ -42,6 +43,33 @@ TEST(SharedLibrary, ClassesWorkThroughTheExportedInterface) {
     EXPECT_EQ(analyser->deleteNetworkInterface(rec), 0);
     EXPECT_EQ(analyser->Delete(analyser->firstBox), 0);
     delete analyser;
+}
+
+TEST(SharedLibrary, InventoryAndStartupChecksAreExported) {
+    CVelqorinNetworkAnalyse analyser;
+    EXPECT_TRUE(analyser.CheckVersion());
+    const bool rawAllowed = analyser.CheckService();
+    if (::geteuid() == 0) {
+        EXPECT_TRUE(rawAllowed);
+    }
+    char version[1000];
+    std::memset(version, 'Z', sizeof version);
+    analyser.GetDistribVersion(version);
+    EXPECT_NE(std::memchr(version, '\0', 999), nullptr);
+
+    analyser.getIps();
+    int count = 0;
+    for (auto* rec = analyser.firstInterface; rec != nullptr; rec = rec->next) {
+        ++count;
+        bool dhcp = !rec->dhcp, server = !rec->dhcpServer;
+        // getReg answers only when the DHCP state is known, and then as the record does.
+        if (analyser.getReg(rec->name, &dhcp, &server)) {
+            EXPECT_EQ(dhcp, rec->dhcp) << rec->name;
+            EXPECT_EQ(server, rec->dhcpServer) << rec->name;
+        }
+        EXPECT_STRNE(rec->name, "lo");
+    }
+    EXPECT_EQ(count, analyser.CountNetworkInterfaces());
 }
 
 }  // namespace

@@ -48,4 +48,25 @@ public:
     // Destroys a record of this list and returns the new count. A pointer that is not
     // on the list changes nothing.
     int deleteNetworkInterface(CVelqorinNetworkInterface* rec);
+
+    // Appends one record per network adapter of the workstation (loopback excluded), in
+    // interface-index order, with its name, MAC, IPv4 addresses (0.0.0.0 and
+    // 255.255.255.255 left out, at most 100) and DHCP flags; counts them in
+    // interfaceCount. When the adapter table cannot be read, prints the single line
+    // "Call to GetAdaptersInfo failed." on standard output and adds nothing.
+    void getIps();
+    // The DHCP settings of one adapter, named bare ("eth0") or in device form
+    // ("\Device\NPF_eth0"). False, flags untouched, when there is no such adapter or
+    // its DHCP state cannot be told; otherwise `dhcp` says whether it uses DHCP and
+    // `dhcpServer` whether a usable server address is known for it as well.
+    bool getReg(const char* adapterName, bool* dhcp, bool* dhcpServer);
+    // Always true: the library has no separate runtime to match.
+    bool CheckVersion();
+    // True when this process may capture and send raw frames (root or CAP_NET_RAW).
+    bool CheckService();
+    // The installed suite's version text from the system-wide settings ("Version" in
+    // "$XDG_CONFIG_DIRS/Quarvel/Velqorin Network Monitor.conf", first folder only,
+    // /etc/xdg by default). `text` holds 1000 characters; it gets at most 998 and a NUL,
+    // and stays empty when the file or the key is missing.
+    void GetDistribVersion(char* text);
 };

@@ -1,0 +1,45 @@
+// What the DHCP clients of a Linux workstation left behind about an adapter. The files
+// are written by other programs and may be stale, truncated or garbage: every parser here
+// reads them as untrusted input and gives up quietly.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace velqorin {
+
+struct Lease {
+    bool namesAdapter = false;  // some client holds (or held) a lease for the adapter
+    std::string server;         // the server address the lease names, as text; may be empty
+};
+
+// Lease files are read up to this size; a longer file is read in part.
+inline constexpr std::size_t kLeaseFileLimit = 1u << 20;
+
+// systemd-networkd's and NetworkManager's "KEY=value" files: SERVER_ADDRESS= or
+// dhcp_server_identifier= names the server, ADDRESS= the leased address. The file is
+// per adapter, so a lease is named when it holds either.
+Lease parseKeyValueLease(std::string_view text);
+
+// dhclient's lease database: the last complete `lease { ... }` block whose
+// `interface "NAME";` is `ifname` counts, with its `option dhcp-server-identifier`.
+Lease parseDhclientLeases(std::string_view text, std::string_view ifname);
+
+// dhcpcd's lease: the server's DHCP message as received; option 54 names the server.
+Lease parseDhcpMessage(std::string_view bytes);
+
+// NetworkManager names its lease files "<client>-<connection uuid>-<ifname>.lease".
+bool isNetworkManagerLeaseOf(std::string_view fileName, std::string_view ifname);
+
+// Every client's lease for the adapter below `root` ("/" on a live system):
+//   run/systemd/netif/leases/<ifindex>          systemd-networkd
+//   run/NetworkManager/devices/<ifindex>         NetworkManager, counted only with a server
+//   var/lib/NetworkManager/*-<ifname>.lease      NetworkManager (dhclient or internal)
+//   var/lib/dhcp/dhclient*.leases                dhclient, files in name order
+//   var/lib/dhcpcd/<ifname>.lease                dhcpcd
+// The adapter is named when any of them names it; the server is the first found in
+// that order.
+Lease findLease(const std::filesystem::path& root, std::string_view ifname, unsigned ifindex);
+
+}  // namespace velqorin

@@ -1,0 +1,135 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include "FakePlatform.h"
+#include "SystemSettings.h"
+#include "velqorin/NetworkAnalyse.h"
+
+using velqorin::ScopedPlatform;
+using velqorin::test::FakePlatform;
+
+namespace {
+
+const std::string kXdg = std::string(VELQORIN_FIXTURES) + "/xdg/";
+
+// Sets XDG_CONFIG_DIRS for one test and puts the old value back.
+class ConfigDirs {
+public:
+    explicit ConfigDirs(const char* value) {
+        if (const char* old = std::getenv("XDG_CONFIG_DIRS")) old_ = old;
+        if (value != nullptr)
+            ::setenv("XDG_CONFIG_DIRS", value, 1);
+        else
+            ::unsetenv("XDG_CONFIG_DIRS");
+    }
+    ~ConfigDirs() {
+        if (old_)
+            ::setenv("XDG_CONFIG_DIRS", old_->c_str(), 1);
+        else
+            ::unsetenv("XDG_CONFIG_DIRS");
+    }
+
+private:
+    std::optional<std::string> old_;
+};
+
+std::string distribVersion(const std::string& dirs) {
+    const ConfigDirs scope(dirs.c_str());
+    char text[1000];
+    std::memset(text, 'Z', sizeof text);  // whatever was there must not survive
+    CVelqorinNetworkAnalyse a;
+    a.GetDistribVersion(text);
+    EXPECT_NE(std::memchr(text, '\0', sizeof text), nullptr);
+    return text;
+}
+
+TEST(GetDistribVersion, ReadsVersionFromTheFirstSystemFolderOnly) {
+    struct Case {
+        std::string dirs;
+        std::string expected;
+    } cases[] = {
+        {kXdg + "with-version", "2.3.1 build 17"},
+        {kXdg + "top-level", "1.0"},
+        {kXdg + "quoted", "  3.0 \"beta\"; rc1 "},
+        {kXdg + "no-key", ""},
+        {kXdg + "other-section", ""},
+        {kXdg + "no-file", ""},
+        {kXdg + "does-not-exist", ""},
+        {kXdg + "no-file:" + kXdg + "with-version", ""},
+        {"relative/folder:" + kXdg + "with-version", "2.3.1 build 17"},
+        {"::" + kXdg + "top-level:", "1.0"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(distribVersion(c.dirs), c.expected) << c.dirs;
+}
+
+TEST(GetDistribVersion, LongValuesAreCutTo998Bytes) {
+    EXPECT_EQ(distribVersion(kXdg + "long"), std::string(998, 'v'));
+    // 997 characters and a two-byte one: the cut falls before it, not through it.
+    EXPECT_EQ(distribVersion(kXdg + "long-utf8"), std::string(997, 'v'));
+}
+
+TEST(SystemSettings, FolderDefaultsToEtcXdg) {
+    for (const char* dirs : {static_cast<const char*>(nullptr), "", ":", "relative"}) {
+        const ConfigDirs scope(dirs);
+        EXPECT_EQ(velqorin::systemConfigFolder(), "/etc/xdg") << (dirs ? dirs : "(unset)");
+    }
+    const ConfigDirs scope("/opt/a:/opt/b");
+    EXPECT_EQ(velqorin::systemSettingsFile(), "/opt/a/Quarvel/Velqorin Network Monitor.conf");
+}
+
+TEST(SystemSettings, IniValues) {
+    struct Case {
+        const char* text;
+        std::optional<std::string> expected;
+    } cases[] = {
+        {"[general]\nVersion=1\n", "1"},
+        {"[General]\nVersion=1\nVersion=2\n", "2"},
+        {"[General]\nVersion=1\n[Other]\nVersion=2\n[General]\n", "1"},
+        {"[General]\n  Version  =  spaced out  \n", "spaced out"},
+        {"[General]\nVersion=\n", ""},
+        {"[General]\nVersion=\"\"\n", ""},
+        {"[General]\nVersion=\"a\\\\b\\\"c\"\n", "a\\b\"c"},
+        {"[General]\n; Version=1\n# Version=2\n", std::nullopt},
+        {"[General]\nversion=1\nVersion1=2\n", std::nullopt},
+        {"[Gen]eral]\nVersion=1\n", std::nullopt},
+        {"[General\nVersion=1\n", "1"},
+        {"Version=\"unterminated\n", "unterminated"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(velqorin::iniGeneralValue(c.text, "Version"), c.expected) << c.text;
+}
+
+TEST(CheckVersion, IsAlwaysTrue) {
+    CVelqorinNetworkAnalyse a;
+    EXPECT_TRUE(a.CheckVersion());
+}
+
+TEST(CheckService, FollowsThePlatformsAnswer) {
+    FakePlatform fake;
+    const ScopedPlatform scope(fake);
+    CVelqorinNetworkAnalyse a;
+    struct Case {
+        int error;
+        bool allowed;
+        const char* explanationHas;
+    } cases[] = {
+        {0, true, ""},
+        {EPERM, false, "setcap cap_net_raw,cap_net_admin+ep"},
+        {EACCES, false, "run as root or grant CAP_NET_RAW"},
+        {EAFNOSUPPORT, false, "AF_PACKET"},
+        {EMFILE, false, "cannot open a raw packet socket: "},
+    };
+    for (const Case& c : cases) {
+        fake.rawError = c.error;
+        EXPECT_EQ(a.CheckService(), c.allowed) << c.error;
+        const std::string why = velqorin::rawAccessProblem();
+        EXPECT_EQ(why.empty(), c.allowed) << c.error;
+        EXPECT_NE(why.find(c.explanationHas), std::string::npos) << why;
+    }
+}
+
+}  // namespace
