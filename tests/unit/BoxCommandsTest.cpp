@@ -57,7 +57,7 @@ Bytes answerTo(const Bytes& command, FrameKind kind, const char* challenge) {
 }
 
 struct CommandFixture : ::testing::Test {
-    FakePlatform fake;
+    FakeRawNetwork fake;
     FakeAdapter& eth0 = fake.link.add("eth0");
     TAnalyseBuffer reply = storedReply();
     std::unique_ptr<CVelqorinBoxOnNetwork> box =
@@ -259,7 +259,7 @@ TEST_F(CommandFixture, WindowCountsWholeSecondsCheckedAfterEachRead) {
         int receives;
     } cases[] = {{0, 10}, {850, 7}};
     for (const Case& c : cases) {
-        FakePlatform local(c.clockOffsetMs);
+        FakeRawNetwork local(c.clockOffsetMs);
         FakeAdapter& a = local.link.add("eth0");
         a.onSend = [](FakeAdapter& ad, const Bytes& sent) {
             for (int i = 0; i < 20; ++i)

@@ -154,13 +154,13 @@ inline std::unique_ptr<LinkAdapter> FakeLink::open(const std::string& name) {
 }
 
 // Installs a fake link and clock for one test and puts the platform's back after it.
-class FakePlatform {
+class FakeRawNetwork {
 public:
-    explicit FakePlatform(std::int64_t clockOffsetMs = 0) : clock(clockOffsetMs), link(clock) {
+    explicit FakeRawNetwork(std::int64_t clockOffsetMs = 0) : clock(clockOffsetMs), link(clock) {
         setLink(&link);
         setClock(&clock);
     }
-    ~FakePlatform() {
+    ~FakeRawNetwork() {
         setLink(nullptr);
         setClock(nullptr);
     }

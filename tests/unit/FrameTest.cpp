@@ -190,3 +190,31 @@ TEST(TextFields, ReadBoundedByTheirWidth) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DisplayText, MacAddressAndMode) {
+    const std::uint8_t mac[6] = {0x02, 0x00, 0x00, 0x01, 0xB1, 0xC2};
+    EXPECT_EQ(macText(mac), "02:00:00:01:b1:c2");
+    const std::uint8_t ip[4] = {192, 0, 2, 255};
+    EXPECT_EQ(ipText(ip), "192.0.2.255");
+    EXPECT_EQ(addressMode(0), AddressMode::Fixed);
+    EXPECT_EQ(addressMode(1), AddressMode::Dhcp);
+    EXPECT_EQ(addressMode(2), AddressMode::AutoIp);
+    EXPECT_EQ(addressMode(3), AddressMode::Rarp);
+    EXPECT_EQ(addressMode(4), AddressMode::Fixed);
+}
+
+TEST(DisplayText, DurationLeavesOutLeadingZeroUnits) {
+    struct {
+        std::uint32_t seconds;
+        const char* text;
+    } cases[] = {
+        {0, "00s"},         {59, "59s"},          {61, "01m 01s"},
+        {3600, "01h 00m 00s"}, {86400, "1j 00h 00m 00s"}, {90061, "1j 01h 01m 01s"},
+        {4294967295u, "49710j 06h 28m 15s"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(durationText(c.seconds), c.text) << c.seconds;
+}
+
+}  // namespace

@@ -12,7 +12,7 @@ using namespace velqorin::test;
 namespace {
 
 TEST(LinkListAdapters, KeepsAtMostTenNamesInOrder) {
-    FakePlatform fake;
+    FakeRawNetwork fake;
     for (int i = 0; i < 11; ++i) fake.link.add("eth" + std::to_string(i));
     const auto names = LinkListAdapters();
     ASSERT_TRUE(names);
@@ -27,7 +27,7 @@ TEST(LinkListAdapters, ANameOver1022CharactersEndsTheList) {
         std::size_t kept;
     } cases[] = {{1022, 3}, {1023, 1}, {5000, 1}};
     for (const Case& c : cases) {
-        FakePlatform fake;
+        FakeRawNetwork fake;
         fake.link.add("eth0");
         fake.link.add(std::string(c.length, 'n'));
         fake.link.add("eth2");
@@ -38,7 +38,7 @@ TEST(LinkListAdapters, ANameOver1022CharactersEndsTheList) {
 }
 
 TEST(LinkListAdapters, NoAdapterIsAnEmptyListAndNoListIsAFailure) {
-    FakePlatform fake;
+    FakeRawNetwork fake;
     auto names = LinkListAdapters();
     ASSERT_TRUE(names);
     EXPECT_TRUE(names->empty());
@@ -49,7 +49,7 @@ TEST(LinkListAdapters, NoAdapterIsAnEmptyListAndNoListIsAFailure) {
 }
 
 TEST(AdapterSlot, OpenCloseAndReopen) {
-    FakePlatform fake;
+    FakeRawNetwork fake;
     fake.link.add("eth0");
     fake.link.add("eth1");
     fake.link.add("broken").openFails = true;
@@ -67,7 +67,7 @@ TEST(AdapterSlot, OpenCloseAndReopen) {
 }
 
 TEST(AdapterSlot, AFailedSendEmptiesTheSlotAndAFailedReceiveDoesNot) {
-    FakePlatform fake;
+    FakeRawNetwork fake;
     FakeAdapter& eth0 = fake.link.add("eth0");
     AdapterSlot slot;
     TAnalyseBuffer request;
@@ -91,7 +91,7 @@ TEST(AdapterSlot, AFailedSendEmptiesTheSlotAndAFailedReceiveDoesNot) {
 }
 
 TEST(AdapterSlot, SendsExactlyOneRecordOnce) {
-    FakePlatform fake;
+    FakeRawNetwork fake;
     fake.link.add("eth0");
     AdapterSlot slot;
     TAnalyseBuffer request;
@@ -103,7 +103,7 @@ TEST(AdapterSlot, SendsExactlyOneRecordOnce) {
 }
 
 TEST(AdapterSlot, ReceiveOffersEveryFrameUntilTheStepStops) {
-    FakePlatform fake;
+    FakeRawNetwork fake;
     FakeAdapter& eth0 = fake.link.add("eth0");
     eth0.batches.push_back({{}, {Bytes(60, 1), Bytes(316, 2), Bytes(1514, 3), Bytes(316, 4)}});
     AdapterSlot slot;
@@ -126,7 +126,7 @@ TEST(AdapterSlot, ReceiveOffersEveryFrameUntilTheStepStops) {
 }
 
 TEST(AdapterSlot, QueryMacReadsTheAdaptersCurrentAddress) {
-    FakePlatform fake;
+    FakeRawNetwork fake;
     FakeAdapter& eth0 = fake.link.add("eth0", kAdapterMac);
     AdapterSlot slot;
     ASSERT_TRUE(LinkOpen(slot, "eth0"));

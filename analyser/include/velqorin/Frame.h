@@ -228,4 +228,60 @@ constexpr LinkKind linkKindOfMac(const std::uint8_t* mac) {
 
 inline LinkKind linkKind(const TAnalyseBuffer& frame) { return linkKindOfMac(frame.sourceMac); }
 
+// How a box reports getting its address; any other value is a fixed address.
+enum class AddressMode { Fixed, Dhcp, AutoIp, Rarp };
+
+constexpr AddressMode addressMode(std::uint8_t value) {
+    switch (value) {
+        case 1: return AddressMode::Dhcp;
+        case 2: return AddressMode::AutoIp;
+        case 3: return AddressMode::Rarp;
+        default: return AddressMode::Fixed;
+    }
+}
+
+// "02:00:00:01:b1:c2"
+inline std::string macText(const std::uint8_t* mac) {
+    char text[18];
+    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2],
+                  mac[3], mac[4], mac[5]);
+    return text;
+}
+
+// "192.0.2.10", first octet first
+inline std::string ipText(const std::uint8_t* ip) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", ip[0], ip[1], ip[2], ip[3]);
+    return text;
+}
+
+// A duration as "1j 01h 01m 01s", leading zero units left out: "00s", "01m 01s".
+inline std::string durationText(std::uint32_t seconds) {
+    std::string text;
+    char part[16];
+    const std::uint32_t days = seconds / 86400;
+    std::uint32_t rest = seconds % 86400;
+    bool larger = false;
+    if (days != 0) {
+        std::snprintf(part, sizeof part, "%uj ", days);
+        text += part;
+        larger = true;
+    }
+    const std::uint32_t hours = rest / 3600;
+    rest %= 3600;
+    if (larger || hours != 0) {
+        std::snprintf(part, sizeof part, "%02uh ", hours);
+        text += part;
+        larger = true;
+    }
+    const std::uint32_t minutes = rest / 60;
+    rest %= 60;
+    if (larger || minutes != 0) {
+        std::snprintf(part, sizeof part, "%02um ", minutes);
+        text += part;
+    }
+    std::snprintf(part, sizeof part, "%02us", rest);
+    return text + part;
+}
+
 }  // namespace velqorin

@@ -13,6 +13,9 @@
 
 class VELQORIN_API CVelqorinNetworkAnalyse {
 public:
+    // Told as the sweep turns to each adapter, so a caller can show progress.
+    using SweepProgress = void (*)(void* context, const char* adapterName, int index, int count);
+
     static constexpr std::size_t kTokenSize = 30;
     static constexpr std::size_t kTokenLength = 27;
 
@@ -43,6 +46,16 @@ public:
     // replaces the first (moving it last) only when it carries this analyser's token.
     // `reply` must be a whole 316-byte record. Returns the box count.
     int AddBox(const TAnalyseBuffer* reply, const char* adapterName);
+    // The sweep: empties both lists, records the workstation's interfaces, sends one
+    // discovery request on each usable adapter and lists every box that answers within
+    // about three seconds. False only when the adapters cannot be listed; the previous
+    // lists are gone in any case.
+    bool Analyse();
+    // The same sweep over the listed adapters only (all when `only` is null), telling
+    // `progress` (which may be null) as it turns to each adapter.
+    bool AnalyseAdapters(const char* const* only, int onlyCount, SweepProgress progress,
+                         void* context);
+
     // The first record whose 8-byte MAC equals the 8 bytes at `mac`, or null.
     CVelqorinNetworkInterface* getNetworkInterface(const unsigned char* mac) const;
     // Destroys a record of this list and returns the new count. A pointer that is not

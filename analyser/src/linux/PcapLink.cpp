@@ -24,13 +24,6 @@ struct Fd {
     Fd& operator=(const Fd&) = delete;
 };
 
-std::string macText(const std::uint8_t* mac) {
-    char text[18];
-    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2],
-                  mac[3], mac[4], mac[5]);
-    return text;
-}
-
 std::string activateFailure(const std::string& name, int status, pcap_t* p) {
     std::string why = pcap_geterr(p);
     if (why.empty()) why = pcap_statustostr(status);

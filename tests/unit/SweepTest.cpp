@@ -1,0 +1,237 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "FakeLink.h"
+#include "FakePlatform.h"
+#include "velqorin/NetworkAnalyse.h"
+
+using namespace velqorin;
+using namespace velqorin::test;
+using std::chrono::milliseconds;
+
+namespace {
+
+constexpr Mac kEth0{0x02, 0x00, 0x00, 0xAA, 0x00, 0x00};
+constexpr Mac kEth1{0x02, 0x00, 0x00, 0xAA, 0x00, 0x01};
+
+Mac boxMac(int n) { return {0x00, 0x50, 0xC2, 0x00, 0x00, static_cast<std::uint8_t>(n)}; }
+
+// A box's reply to a request that was just sent: to the requester, echoing its token.
+Bytes replyTo(const Bytes& request, const std::string& serial, Mac from,
+              const char* token = nullptr) {
+    TAnalyseBuffer r;
+    std::memcpy(&r, request.data(), kFrameSize);
+    std::memcpy(r.destinationMac, request.data() + 6, 6);
+    std::memcpy(r.sourceMac, from.data(), 6);
+    r.frameKind = 1;
+    setFieldText(r.serialNumber, serial);
+    if (token) setFieldText(r.analyserToken, token);
+    return bytesOf(r);
+}
+
+struct SweepFixture : ::testing::Test {
+    FakeRawNetwork net;
+    FakePlatform table;
+    ScopedPlatform usingTable{table};
+    CVelqorinNetworkAnalyse analyser;
+
+    std::vector<std::string> entries() {
+        std::vector<std::string> out;
+        for (auto* b = analyser.firstBox; b; b = b->next)
+            out.push_back(std::string(fieldText(b->storedRecord.serialNumber)) + "@" + b->adapterName);
+        return out;
+    }
+};
+
+TEST_F(SweepFixture, ABoxOnTwoAdaptersIsListedOncePerAdapterInAdapterOrder) {
+    table.table = {adapter("eth0", kEth0), adapter("eth1", kEth1)};
+    for (auto [name, mac] : {std::pair{"eth0", kEth0}, {"eth1", kEth1}}) {
+        net.link.add(name, mac).onSend = [](FakeAdapter& a, const Bytes& request) {
+            a.batches.push_back({milliseconds(20), {replyTo(request, "2555", boxMac(1))}});
+        };
+    }
+    ASSERT_TRUE(analyser.Analyse());
+    EXPECT_EQ(entries(), (std::vector<std::string>{"2555@eth0", "2555@eth1"}));
+
+    // each entry leads back to the interface it was found on
+    unsigned char mac[8];
+    EXPECT_STREQ(analyser.getNetworkInterface(analyser.firstBox->getMac(mac))->name, "eth0");
+    EXPECT_STREQ(analyser.getNetworkInterface(analyser.lastBox->getMac(mac))->name, "eth1");
+    EXPECT_EQ(analyser.CountNetworkInterfaces(), 2);
+}
+
+TEST_F(SweepFixture, EachAdapterGetsOneRequestCarryingItsOwnMac) {
+    net.link.add("eth0", kEth0);
+    net.link.add("eth1", kEth1);
+    ASSERT_TRUE(analyser.Analyse());
+    ASSERT_EQ(net.link.sent.size(), 2u);
+
+    TAnalyseBuffer expected;
+    buildDiscoveryRequest(expected, analyser.analyserToken);
+    std::memcpy(expected.sourceMac, kEth0.data(), 6);
+    EXPECT_EQ(net.link.sent[0].frame, bytesOf(expected));
+    std::memcpy(expected.sourceMac, kEth1.data(), 6);
+    EXPECT_EQ(net.link.sent[1].frame, bytesOf(expected));
+    EXPECT_EQ(net.link.sent[1].adapter, "eth1");
+}
+
+TEST(SweepTiming, AQuietAdapterTakesAPauseAndThreeReads) {
+    for (std::int64_t offset : {0, 1, 500, 899, 900, 950, 999}) {
+        FakeRawNetwork net(offset);
+        FakePlatform table;
+        ScopedPlatform usingTable(table);
+        net.link.add("eth0");
+        CVelqorinNetworkAnalyse analyser;
+        const auto start = net.clock.nowMs();
+        ASSERT_TRUE(analyser.Analyse());
+        EXPECT_EQ(net.link.receives, 3) << offset;
+        EXPECT_EQ(net.clock.nowMs() - start, 3100) << offset;
+        EXPECT_EQ(net.clock.pauses, std::vector<milliseconds>{milliseconds(100)});
+        EXPECT_EQ(net.link.openNow, 0);
+    }
+}
+
+TEST(SweepTiming, WithTrafficTheWindowEndsAtTheFirstReadAfterThreeSecondsTurn) {
+    // Frames that are not replies arrive every 300 ms; the window ends between two and
+    // four seconds after the pause, depending on where the clock's seconds fall.
+    struct Case {
+        std::int64_t offset;
+        int receives;
+        std::int64_t elapsedMs;
+    } cases[] = {{0, 10, 3100}, {850, 7, 2200}, {600, 8, 2500}};
+    for (const Case& c : cases) {
+        FakeRawNetwork net(c.offset);
+        FakePlatform table;
+        ScopedPlatform usingTable(table);
+        net.link.add("eth0").onSend = [](FakeAdapter& a, const Bytes& request) {
+            Bytes noise = replyTo(request, "1", boxMac(1));
+            noise[45] = 0;  // another PC's request
+            for (int i = 0; i < 20; ++i) a.batches.push_back({milliseconds(300), {noise}});
+        };
+        CVelqorinNetworkAnalyse analyser;
+        const auto start = net.clock.nowMs();
+        ASSERT_TRUE(analyser.Analyse());
+        EXPECT_EQ(net.link.receives, c.receives) << c.offset;
+        EXPECT_EQ(net.clock.nowMs() - start, c.elapsedMs) << c.offset;
+        EXPECT_EQ(analyser.CountBox(), 0);
+    }
+}
+
+TEST_F(SweepFixture, AReplyAfterTheWindowIsNeverSeen) {
+    net.link.add("eth0", kEth0).onSend = [](FakeAdapter& a, const Bytes& request) {
+        for (int i = 0; i < 3; ++i) a.batches.push_back({milliseconds(1000), {}});
+        a.batches.push_back({milliseconds(10), {replyTo(request, "late", boxMac(1))}});
+    };
+    net.link.add("eth1", kEth1);
+    ASSERT_TRUE(analyser.Analyse());
+    EXPECT_TRUE(entries().empty());
+}
+
+TEST_F(SweepFixture, OnlyWellFormedRepliesAreAccepted) {
+    net.link.add("eth0", kEth0).onSend = [](FakeAdapter& a, const Bytes& request) {
+        auto bad = [&](const std::string& serial, auto change) {
+            Bytes f = replyTo(request, serial, boxMac(9));
+            change(f);
+            return f;
+        };
+        a.batches.push_back(
+            {milliseconds(5),
+             {bad("short", [](Bytes& f) { f.pop_back(); }),
+              bad("long", [](Bytes& f) { f.push_back(0); }),
+              bad("reserved", [](Bytes& f) { f[30] = 1; }),
+              bad("version2", [](Bytes& f) { f[44] = 2; }),
+              bad("magic", [](Bytes& f) { f[22] = ' '; }),
+              bad("accepted", [](Bytes& f) { f[45] = 2; }),
+              bad("request", [](Bytes& f) { f[45] = 0; }),
+              replyTo(request, "good", boxMac(1)),
+              bad("to-someone-else", [](Bytes& f) { f[0] ^= 0xFF; })}});
+    };
+    ASSERT_TRUE(analyser.Analyse());
+    // the destination is the adapter's filter's business, not the sweep's
+    EXPECT_EQ(entries(), (std::vector<std::string>{"good@eth0", "to-someone-else@eth0"}));
+}
+
+TEST_F(SweepFixture, TokensDecideWhetherALaterReplyReplacesTheEntry) {
+    net.link.add("eth0", kEth0).onSend = [](FakeAdapter& a, const Bytes& request) {
+        a.batches.push_back({milliseconds(5),
+                             {replyTo(request, "A", boxMac(1), ""),
+                              replyTo(request, "B", boxMac(2))}});
+        a.batches.push_back({milliseconds(5),
+                             {replyTo(request, "A", boxMac(1), "FOREIGN-TOKEN"),
+                              replyTo(request, "B", boxMac(2)), replyTo(request, "C", boxMac(3))}});
+    };
+    ASSERT_TRUE(analyser.Analyse());
+    // A's foreign repeat is dropped; B's repeat with our token re-enters B, before C comes.
+    EXPECT_EQ(entries(), (std::vector<std::string>{"A@eth0", "B@eth0", "C@eth0"}));
+    EXPECT_EQ(fieldText(analyser.firstBox->storedRecord.analyserToken), "");
+    EXPECT_EQ(analyser.firstBox->prev, nullptr);
+}
+
+TEST_F(SweepFixture, AnAnswerRepeatedWithOurTokenMovesLast) {
+    net.link.add("eth0", kEth0).onSend = [](FakeAdapter& a, const Bytes& request) {
+        Bytes again = replyTo(request, "A", boxMac(1));
+        again[46] = 198;  // the later reply's data
+        a.batches.push_back({milliseconds(5), {replyTo(request, "A", boxMac(1)), replyTo(request, "B", boxMac(2))}});
+        a.batches.push_back({milliseconds(5), {again}});
+    };
+    ASSERT_TRUE(analyser.Analyse());
+    EXPECT_EQ(entries(), (std::vector<std::string>{"B@eth0", "A@eth0"}));
+    EXPECT_EQ(analyser.lastBox->storedRecord.currentIp[0], 198);
+    EXPECT_EQ(analyser.firstBox->prev, nullptr);
+}
+
+TEST_F(SweepFixture, AdaptersThatFailAreSkippedAndTheSweepStillSucceeds) {
+    table.table = {adapter("eth0", kEth0), adapter("eth1", kEth1)};
+    net.link.add("no-open").openFails = true;
+    net.link.add("no-mac").macFails = true;
+    net.link.add("no-send").sendFails = true;
+    FakeAdapter& deaf = net.link.add("deaf");
+    deaf.receiveFails = true;
+    ASSERT_TRUE(analyser.Analyse());
+    EXPECT_TRUE(entries().empty());
+    EXPECT_EQ(analyser.CountNetworkInterfaces(), 2);
+    EXPECT_EQ(net.link.openNow, 0);
+    EXPECT_EQ(net.link.sent.size(), 1u);  // only the deaf adapter got its request out
+    EXPECT_EQ(net.link.receives, 3);      // and its failing reads still end the window
+    EXPECT_EQ(net.link.opened,
+              (std::vector<std::string>{"no-open", "no-mac", "no-send", "deaf"}));
+}
+
+TEST_F(SweepFixture, NoAdapterListMeansFalseAndEmptyLists) {
+    table.table = {adapter("eth0", kEth0)};
+    net.link.add("eth0", kEth0).onSend = [](FakeAdapter& a, const Bytes& request) {
+        a.batches.push_back({milliseconds(5), {replyTo(request, "A", boxMac(1))}});
+    };
+    ASSERT_TRUE(analyser.Analyse());
+    ASSERT_EQ(analyser.CountBox(), 1);
+
+    net.link.listFails = true;
+    EXPECT_FALSE(analyser.Analyse());
+    EXPECT_EQ(analyser.firstBox, nullptr);
+    EXPECT_EQ(analyser.CountBox(), 0);
+    EXPECT_EQ(analyser.firstInterface, nullptr);
+    EXPECT_EQ(analyser.CountNetworkInterfaces(), 0);
+}
+
+TEST_F(SweepFixture, ASweepCanBeLimitedToNamedAdaptersAndReportsProgress) {
+    for (const char* name : {"eth0", "eth1", "eth2"}) net.link.add(name);
+    struct Seen {
+        std::vector<std::string> calls;
+    } seen;
+    const char* only[] = {"eth2", "eth0", "absent"};
+    ASSERT_TRUE(analyser.AnalyseAdapters(
+        only, 3,
+        [](void* context, const char* name, int index, int count) {
+            static_cast<Seen*>(context)->calls.push_back(std::string(name) + " " +
+                                                         std::to_string(index) + "/" +
+                                                         std::to_string(count));
+        },
+        &seen));
+    EXPECT_EQ(seen.calls, (std::vector<std::string>{"eth0 0/2", "eth2 1/2"}));
+    EXPECT_EQ(net.link.opened, (std::vector<std::string>{"eth0", "eth2"}));
+}
+
+}  // namespace

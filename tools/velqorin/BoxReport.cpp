@@ -1,0 +1,168 @@
+#include "BoxReport.h"
+
+#include <netinet/in.h>
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "velqorin/NetworkAnalyse.h"
+
+namespace velqorin::cli {
+namespace {
+
+const char* modeName(std::uint8_t value) {
+    switch (addressMode(value)) {
+        case AddressMode::Dhcp: return "dhcp";
+        case AddressMode::AutoIp: return "autoip";
+        case AddressMode::Rarp: return "rarp";
+        case AddressMode::Fixed: break;
+    }
+    return "fixed";
+}
+
+const char* linkName(LinkKind kind) {
+    switch (kind) {
+        case LinkKind::Usb: return "usb";
+        case LinkKind::Serial: return "serial";
+        case LinkKind::Network: break;
+    }
+    return "network";
+}
+
+// The monitor's way of showing the mode: DHCP yes/no, or the automatic kinds.
+std::string modeShown(const std::string& mode) {
+    if (mode == "dhcp") return "yes";
+    if (mode == "autoip") return "Auto IP";
+    if (mode == "rarp") return "RARP";
+    return "no";
+}
+
+// CSV fields with a comma, quote or line break are quoted, quotes doubled.
+std::string csvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '"') quoted += '"';
+        quoted += c;
+    }
+    return quoted + '"';
+}
+
+std::string blockIp(const sockaddr_storage& block) {
+    return ipText(reinterpret_cast<const std::uint8_t*>(&block) + 4);
+}
+
+}  // namespace
+
+BoxRow rowOf(const TAnalyseBuffer& record, const std::string& adapter) {
+    BoxRow row;
+    row.serial = std::string(fieldText(record.serialNumber));
+    row.mac = macText(record.sourceMac);
+    row.addressMode = modeName(record.addressMode);
+    row.ip = ipText(record.currentIp);
+    row.mask = ipText(record.currentMask);
+    row.neighbourhood = record.neighbourhood == 1;
+    row.link = linkName(linkKind(record));
+    row.softwareVersion = loadLe<std::uint32_t>(record.softwareVersion);
+    row.version = versionText(row.softwareVersion);
+    row.adapter = adapter;
+    return row;
+}
+
+std::vector<BoxRow> rowsOf(const CVelqorinNetworkAnalyse& analyser) {
+    std::vector<BoxRow> rows;
+    for (const CVelqorinBoxOnNetwork* box = analyser.firstBox; box != nullptr; box = box->next) {
+        char name[CVelqorinBoxOnNetwork::kAdapterNameSize];
+        rows.push_back(rowOf(box->storedRecord, box->getInterfaceName(name)));
+    }
+    return rows;
+}
+
+std::string tableText(const std::vector<BoxRow>& rows) {
+    const std::vector<std::string> header = {"Serial",       "MAC",  "DHCP",    "IP address", "Mask",
+                                             "Neighbourhood", "Link", "Version", "Adapter"};
+    std::vector<std::vector<std::string>> cells{header};
+    for (const BoxRow& r : rows)
+        cells.push_back({r.serial, r.mac, modeShown(r.addressMode), r.ip, r.mask,
+                         r.neighbourhood ? "yes" : "no", r.link, r.version, r.adapter});
+    std::vector<std::size_t> width(header.size(), 0);
+    for (const auto& line : cells)
+        for (std::size_t i = 0; i < line.size(); ++i) width[i] = std::max(width[i], line[i].size());
+    std::ostringstream out;
+    for (const auto& line : cells) {
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            out << line[i];
+            if (i + 1 < line.size()) out << std::string(width[i] - line[i].size() + 2, ' ');
+        }
+        out << '\n';
+    }
+    return out.str();
+}
+
+std::string jsonText(const std::vector<BoxRow>& rows) {
+    auto list = nlohmann::json::array();
+    for (const BoxRow& r : rows)
+        list.push_back({{"serial", r.serial},
+                        {"mac", r.mac},
+                        {"addressMode", r.addressMode},
+                        {"dhcp", r.addressMode == "dhcp"},
+                        {"ip", r.ip},
+                        {"mask", r.mask},
+                        {"neighbourhood", r.neighbourhood},
+                        {"link", r.link},
+                        {"version", r.version},
+                        {"softwareVersion", r.softwareVersion},
+                        {"adapter", r.adapter}});
+    // Serial numbers come from the wire: bytes that are not UTF-8 are replaced, not fatal.
+    return list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+}
+
+std::string csvText(const std::vector<BoxRow>& rows) {
+    std::ostringstream out;
+    out << "serial,mac,addressMode,dhcp,ip,mask,neighbourhood,link,version,softwareVersion,adapter\n";
+    for (const BoxRow& r : rows)
+        out << csvField(r.serial) << ',' << r.mac << ',' << r.addressMode << ','
+            << (r.addressMode == "dhcp" ? "true" : "false") << ',' << r.ip << ',' << r.mask << ','
+            << (r.neighbourhood ? "true" : "false") << ',' << r.link << ',' << csvField(r.version)
+            << ',' << r.softwareVersion << ',' << csvField(r.adapter) << '\n';
+    return out.str();
+}
+
+std::string interfacesText(const CVelqorinNetworkAnalyse& analyser) {
+    std::ostringstream out;
+    for (const CVelqorinNetworkInterface* rec = analyser.firstInterface; rec; rec = rec->next) {
+        bool dhcp = false, server = false;
+        rec->getDhcp(&dhcp, &server);
+        out << rec->name << "  " << macText(rec->mac) << "  DHCP "
+            << (dhcp ? (server ? "yes (server known)" : "yes (no server known)") : "no") << '\n';
+        for (int i = 0; i < rec->getCountIpAddresses(); ++i) {
+            sockaddr_storage address{}, mask{};
+            rec->getIpAddress(i, &address, &mask);
+            out << "    " << blockIp(address) << " mask " << blockIp(mask) << '\n';
+        }
+    }
+    return out.str();
+}
+
+std::string interfacesJson(const CVelqorinNetworkAnalyse& analyser) {
+    auto list = nlohmann::json::array();
+    for (const CVelqorinNetworkInterface* rec = analyser.firstInterface; rec; rec = rec->next) {
+        bool dhcp = false, server = false;
+        rec->getDhcp(&dhcp, &server);
+        auto addresses = nlohmann::json::array();
+        for (int i = 0; i < rec->getCountIpAddresses(); ++i) {
+            sockaddr_storage address{}, mask{};
+            rec->getIpAddress(i, &address, &mask);
+            addresses.push_back({{"ip", blockIp(address)}, {"mask", blockIp(mask)}});
+        }
+        list.push_back({{"name", rec->name},
+                        {"mac", macText(rec->mac)},
+                        {"dhcp", dhcp},
+                        {"dhcpServer", server},
+                        {"addresses", addresses}});
+    }
+    return list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+}
+
+}  // namespace velqorin::cli
