@@ -1,0 +1,38 @@
+// The boxes a simulator run emulates: read from a JSON fleet file, or made up in bulk.
+#pragma once
+
+#include <cstddef>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "BoxModel.h"
+
+namespace velqorin::sim {
+
+// A fleet that cannot be used; the message names the box and the field at fault.
+class FleetError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The text of a fleet file: {"boxes":[{...}, ...]}. Throws FleetError.
+std::vector<BoxConfig> parseFleet(std::string_view json);
+
+// Reads and parses the file at `path`; messages start with the path. Throws FleetError.
+std::vector<BoxConfig> readFleetFile(const std::string& path);
+
+inline constexpr std::size_t kGenerateMax = 65536;
+
+// `count` plain network boxes (1 to kGenerateMax): serials from 100000, MACs
+// 02:b0:00:00:xx:xx, addresses 198.51.100.1 to .254 in turn, password "admin".
+std::vector<BoxConfig> generateBoxes(std::size_t count);
+
+// Throws FleetError when two boxes share a MAC: nothing could tell their frames apart.
+void checkDistinctMacs(const std::vector<BoxConfig>& boxes);
+
+// "aa:bb:cc:dd:ee:ff" (or with '-'); false when it is not six hexadecimal pairs.
+bool parseMac(std::string_view text, Mac& mac);
+
+}  // namespace velqorin::sim
