@@ -1,163 +1,20 @@
-// velqorin: find Velqorin boxes from a terminal or a script.
-#include <unistd.h>
-
+// velqorin: find Velqorin boxes from a terminal or a script, and set them up.
 #include <CLI/CLI.hpp>
-#include <atomic>
-#include <chrono>
-#include <cstdio>
-#include <iostream>
-#include <mutex>
-#include <set>
-#include <string>
-#include <thread>
-#include <vector>
 
-#include "BoxReport.h"
-#include "velqorin/Extern.h"
-#include "velqorin/NetworkAnalyse.h"
+#include "Commands.h"
+
+using namespace velqorin::cli;
 
 namespace {
 
-enum ExitCode {
-    kOk = 0,
-    kFailed = 1,
-    kUsage = 2,
-    kNoRawAccess = 3,
-    kNoAdapterList = 4,
-};
-
-constexpr double kSecondsPerAdapter = 3.1;
-
-std::string programPath() {
-    char path[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string("velqorin");
-}
-
-bool haveRawAccess(CVelqorinNetworkAnalyse& analyser) {
-    if (analyser.CheckVersion() && analyser.CheckService()) return true;
-    std::cerr << "velqorin: no raw network access. Finding and configuring boxes takes raw "
-                 "Ethernet frames, which need the CAP_NET_RAW capability.\n"
-                 "Run velqorin as root, or grant it once with:\n"
-                 "  sudo setcap cap_net_raw,cap_net_admin+ep "
-              << programPath() << '\n';
-    return false;
-}
-
-// Shows which adapter is being swept and about how long is left, on a terminal only,
-// on standard error so that the table or the JSON on standard output stay clean.
-class SweepProgressLine {
-public:
-    SweepProgressLine() : enabled_(::isatty(STDERR_FILENO) == 1) {
-        if (enabled_) painter_ = std::thread([this] { paint(); });
-    }
-    ~SweepProgressLine() {
-        done_ = true;
-        if (painter_.joinable()) painter_.join();
-        if (enabled_) std::fputs("\r\033[K", stderr);
-    }
-
-    static void report(void* self, const char* adapter, int index, int count) {
-        static_cast<SweepProgressLine*>(self)->update(adapter, index, count);
-    }
-    const std::set<std::string>& swept() const { return swept_; }
-
-private:
-    void update(const char* adapter, int index, int count) {
-        std::lock_guard lock(mutex_);
-        adapter_ = adapter;
-        index_ = index;
-        count_ = count;
-        started_ = std::chrono::steady_clock::now();
-        swept_.insert(adapter);
-    }
-    void paint() {
-        while (!done_) {
-            {
-                std::lock_guard lock(mutex_);
-                if (count_ > 0) {
-                    const double inWindow = std::chrono::duration<double>(
-                                                std::chrono::steady_clock::now() - started_)
-                                                .count();
-                    const double left = std::max(
-                        0.0, (count_ - index_) * kSecondsPerAdapter - inWindow);
-                    std::fprintf(stderr, "\r\033[Ksweeping %s (%d of %d), about %.0f s left",
-                                 adapter_.c_str(), index_ + 1, count_, left + 0.49);
-                    std::fflush(stderr);
-                }
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-    }
-
-    bool enabled_;
-    std::atomic<bool> done_{false};
-    std::thread painter_;
-    std::mutex mutex_;
-    std::string adapter_;
-    int index_ = 0;
-    int count_ = 0;
-    std::chrono::steady_clock::time_point started_;
-    std::set<std::string> swept_;
-};
-
-struct ScanOptions {
-    std::vector<std::string> interfaces;
-    bool json = false;
-    bool csv = false;
-};
-
-int scan(const ScanOptions& options) {
-    CVelqorinNetworkAnalyse analyser;
-    if (!haveRawAccess(analyser)) return kNoRawAccess;
-
-    std::vector<const char*> only;
-    for (const auto& name : options.interfaces) only.push_back(name.c_str());
-    bool listed = false;
-    std::set<std::string> swept;
-    {
-        SweepProgressLine progress;
-        listed = analyser.AnalyseAdapters(options.interfaces.empty() ? nullptr : only.data(),
-                                          static_cast<int>(only.size()),
-                                          &SweepProgressLine::report, &progress);
-        swept = progress.swept();
-    }
-    if (!listed) {
-        std::cerr << "velqorin: cannot list the network adapters for raw capture\n";
-        return kNoAdapterList;
-    }
-    for (const auto& name : options.interfaces)
-        if (!swept.count(name))
-            std::cerr << "velqorin: " << name
-                      << " is not a usable Ethernet adapter (it must exist, be up and not be "
-                         "loopback); not swept\n";
-
-    const auto rows = velqorin::cli::rowsOf(analyser);
-    if (options.json) {
-        std::cout << velqorin::cli::jsonText(rows);
-    } else if (options.csv) {
-        std::cout << velqorin::cli::csvText(rows);
-    } else if (rows.empty()) {
-        std::cout << "No box answered on " << swept.size() << " adapter"
-                  << (swept.size() == 1 ? "" : "s") << ".\n";
-    } else {
-        std::cout << velqorin::cli::tableText(rows);
-    }
-    return kOk;
-}
-
-int interfaces(bool json) {
-    CVelqorinNetworkAnalyse analyser;
-    analyser.getIps();
-    std::cout << (json ? velqorin::cli::interfacesJson(analyser)
-                       : velqorin::cli::interfacesText(analyser));
-    return kOk;
-}
-
-int ping(std::string address) {
-    const bool answered = ExternPing(address.data());
-    std::cout << address << (answered ? " answers\n" : " does not answer (500 ms)\n");
-    return answered ? kOk : kFailed;
+void addTarget(CLI::App* command, BoxTarget& target, const char* secret) {
+    command->add_option("serial", target.serial, "Serial number of the box")->required();
+    command->add_option("-i,--interface", target.interfaces,
+                        "Sweep only this adapter (may be repeated); needed when the box answers "
+                        "on several");
+    command->add_flag("--password-stdin", target.passwordStdin,
+                      std::string("Read the ") + secret +
+                          " from the first line of standard input instead of the terminal");
 }
 
 }  // namespace
@@ -165,9 +22,7 @@ int ping(std::string address) {
 int main(int argc, char** argv) {
     CLI::App app{"Find Velqorin boxes on the local network and set them up."};
     app.require_subcommand(1);
-    app.footer(
-        "Exit codes: 0 done; 1 failed (e.g. no ping answer); 2 bad usage; 3 no raw network "
-        "access; 4 the adapters cannot be listed.");
+    app.footer(kExitCodesHelp);
 
     ScanOptions scanOptions;
     auto* scanCommand = app.add_subcommand("scan", "Sweep the Ethernet adapters and list every box that answers");
@@ -185,8 +40,46 @@ int main(int argc, char** argv) {
     auto* pingCommand = app.add_subcommand("ping", "Send one ICMP echo and wait 500 ms for it");
     pingCommand->add_option("address", address, "IPv4 address, dotted")->required();
 
+    ConfigureOptions configureOptions;
+    auto* configureCommand = app.add_subcommand(
+        "configure", "Give a box DHCP or a fixed address, after checking it fits the workstation's network");
+    addTarget(configureCommand, configureOptions.target, "password");
+    auto* dhcpFlag = configureCommand->add_flag("--dhcp", configureOptions.dhcp, "Use DHCP");
+    auto* ipOption = configureCommand->add_option("--ip", configureOptions.ip, "Fixed address");
+    auto* maskOption = configureCommand->add_option("--mask", configureOptions.mask, "Subnet mask of the fixed address");
+    ipOption->needs(maskOption)->excludes(dhcpFlag);
+    maskOption->needs(ipOption);
+    std::string neighbourhood;
+    configureCommand->add_option("--neighbourhood", neighbourhood,
+                                 "Appear in the network neighbourhood: on or off (default: as now)")
+        ->check(CLI::IsMember({"on", "off"}));
+    configureCommand->add_flag("--restart", configureOptions.restart, "Restart the box afterwards");
+    configureCommand->add_flag("-y,--yes", configureOptions.yes, "Go on without asking when the settings look doubtful");
+
+    SyncOptions syncOptions;
+    auto* syncCommand = app.add_subcommand("sync", "Make a box a synchronisation master or a follower");
+    addTarget(syncCommand, syncOptions.target, "password");
+    auto* masterFlag = syncCommand->add_flag("--master", syncOptions.master, "Make the box a master");
+    auto* followOption = syncCommand->add_option("--follow", syncOptions.follow,
+                                                 "Serial number of the master to follow");
+    auto* floorOption = syncCommand->add_option("--floor", syncOptions.floor,
+                                                "Floor in the chain: -5 to -1 or 1 to 5");
+    followOption->needs(floorOption)->excludes(masterFlag);
+    floorOption->needs(followOption);
+    syncCommand->add_flag("--now", syncOptions.now, "Synchronise at once");
+
+    BoxTarget unlockTarget;
+    auto* unlockCommand = app.add_subcommand(
+        "unlock", "Clear a box's administrator password with an unlock code from support");
+    addTarget(unlockCommand, unlockTarget, "unlock code");
+
     try {
         app.parse(argc, argv);
+        if (*configureCommand && !configureOptions.dhcp && configureOptions.ip.empty())
+            throw CLI::ValidationError("configure", "give --dhcp, or --ip and --mask");
+        if (!neighbourhood.empty()) configureOptions.neighbourhood = neighbourhood == "on";
+        if (*syncCommand && !syncOptions.master && !syncOptions.follow)
+            throw CLI::ValidationError("sync", "give --master, or --follow and --floor");
     } catch (const CLI::ParseError& e) {
         const int code = app.exit(e);
         return code == 0 ? kOk : kUsage;
@@ -194,5 +87,8 @@ int main(int argc, char** argv) {
     if (*scanCommand) return scan(scanOptions);
     if (*interfacesCommand) return interfaces(interfacesJson);
     if (*pingCommand) return ping(address);
+    if (*configureCommand) return configure(configureOptions);
+    if (*syncCommand) return sync(syncOptions);
+    if (*unlockCommand) return unlock(unlockTarget);
     return kUsage;
 }

@@ -1,0 +1,101 @@
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "BoxReport.h"
+#include "Input.h"
+
+using namespace velqorin;
+using namespace velqorin::cli;
+
+namespace {
+
+TEST(CliInput, Ipv4TakesExactlyFourOctets) {
+    struct {
+        const char* text;
+        bool ok;
+    } cases[] = {
+        {"192.0.2.7", true},   {"0.0.0.0", true},     {"255.255.255.255", true},
+        {"192.0.2", false},    {"192.0.2.7.1", false}, {"192.0.2.256", false},
+        {"192.0.2.-1", false}, {"192.0..7", false},    {" 192.0.2.7", false},
+        {"192.0.2.7 ", false}, {"0x1.0.0.1", false},   {"1234.0.0.1", false},
+        {"", false},           {"192.0.2.7/24", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(parseIpv4(c.text).has_value(), c.ok) << c.text;
+    EXPECT_EQ(*parseIpv4("198.51.100.254"), (Ipv4{198, 51, 100, 254}));
+}
+
+TEST(CliInput, MasksAndAddressesABoxCanTake) {
+    EXPECT_TRUE(isSubnetMask({255, 255, 255, 0}));
+    EXPECT_TRUE(isSubnetMask({255, 255, 255, 255}));
+    EXPECT_TRUE(isSubnetMask({128, 0, 0, 0}));
+    EXPECT_FALSE(isSubnetMask({0, 0, 0, 0}));
+    EXPECT_FALSE(isSubnetMask({255, 0, 255, 0}));
+    EXPECT_FALSE(isSubnetMask({255, 255, 255, 1}));
+
+    const Ipv4 slash24{255, 255, 255, 0};
+    EXPECT_FALSE(addressProblem({192, 0, 2, 7}, slash24));
+    EXPECT_TRUE(addressProblem({192, 0, 2, 0}, slash24));    // network
+    EXPECT_TRUE(addressProblem({192, 0, 2, 255}, slash24));  // broadcast
+    EXPECT_TRUE(addressProblem({0, 0, 0, 0}, slash24));
+    EXPECT_TRUE(addressProblem({127, 0, 0, 1}, slash24));
+    EXPECT_TRUE(addressProblem({224, 0, 0, 5}, slash24));
+    EXPECT_FALSE(addressProblem({192, 0, 2, 0}, {255, 255, 255, 254}));  // point to point
+}
+
+TEST(CliInput, FloorsOfAChain) {
+    for (int f : {-5, -1, 1, 5}) EXPECT_TRUE(validFloor(f)) << f;
+    for (int f : {-6, 0, 6, 100}) EXPECT_FALSE(validFloor(f)) << f;
+}
+
+TAnalyseBuffer boxRecord() {
+    TAnalyseBuffer r{};
+    setFieldText(r.serialNumber, "0012345");
+    const std::uint8_t mac[6] = {0x02, 0x00, 0x00, 0x0C, 0xB1, 0xC2};  // USB and serial bits
+    std::memcpy(r.sourceMac, mac, 6);
+    const std::uint8_t ip[4] = {192, 0, 2, 50}, mask[4] = {255, 255, 255, 0};
+    std::memcpy(r.currentIp, ip, 4);
+    std::memcpy(r.currentMask, mask, 4);
+    r.addressMode = 2;
+    r.neighbourhood = 1;
+    storeLe<std::uint32_t>(r.softwareVersion, 0x04050007u);
+    return r;
+}
+
+TEST(CliReport, EveryFieldOfABox) {
+    const BoxRow row = rowOf(boxRecord(), "vq0");
+    const auto json = nlohmann::json::parse(jsonText({row}));
+    ASSERT_EQ(json.size(), 1u);
+    EXPECT_EQ(json[0]["serial"], "0012345");
+    EXPECT_EQ(json[0]["mac"], "02:00:00:0c:b1:c2");
+    EXPECT_EQ(json[0]["addressMode"], "autoip");
+    EXPECT_EQ(json[0]["dhcp"], false);
+    EXPECT_EQ(json[0]["ip"], "192.0.2.50");
+    EXPECT_EQ(json[0]["mask"], "255.255.255.0");
+    EXPECT_EQ(json[0]["neighbourhood"], true);
+    EXPECT_EQ(json[0]["link"], "usb");
+    EXPECT_EQ(json[0]["version"], "1.005 build 7");
+    EXPECT_EQ(json[0]["softwareVersion"], 0x04050007u);
+    EXPECT_EQ(json[0]["adapter"], "vq0");
+
+    EXPECT_EQ(csvText({row}),
+              "serial,mac,addressMode,dhcp,ip,mask,neighbourhood,link,version,softwareVersion,adapter\n"
+              "0012345,02:00:00:0c:b1:c2,autoip,false,192.0.2.50,255.255.255.0,true,usb,"
+              "1.005 build 7,67436551,vq0\n");
+    const std::string table = tableText({row});
+    EXPECT_NE(table.find("Auto IP"), std::string::npos);
+    EXPECT_NE(table.find("Serial"), std::string::npos);
+}
+
+TEST(CliReport, WireTextCannotBreakTheFormats) {
+    TAnalyseBuffer r = boxRecord();
+    std::memcpy(r.serialNumber, "1,\"2\"\n\xff\xfe", 9);  // comma, quotes, newline, not UTF-8
+    const BoxRow row = rowOf(r, "vq0");
+    const auto json = nlohmann::json::parse(jsonText({row}));  // still valid JSON
+    EXPECT_EQ(json[0]["mac"], "02:00:00:0c:b1:c2");
+    const std::string csv = csvText({row});
+    EXPECT_NE(csv.find("\"1,\"\"2\"\"\n"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,361 @@
+#include "Commands.h"
+
+#include <arpa/inet.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "BoxReport.h"
+#include "Input.h"
+#include "Terminal.h"
+#include "velqorin/Compatibility.h"
+#include "velqorin/Extern.h"
+#include "velqorin/NetworkAnalyse.h"
+
+namespace velqorin::cli {
+namespace {
+
+constexpr double kSecondsPerAdapter = 3.1;
+constexpr std::size_t kSecretMax = 48;
+
+std::string programPath() {
+    char path[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string("velqorin");
+}
+
+int fail(ExitCode code, const std::string& message) {
+    std::cerr << "velqorin: " << message << '\n';
+    return code;
+}
+
+bool haveRawAccess(CVelqorinNetworkAnalyse& analyser) {
+    if (analyser.CheckVersion() && analyser.CheckService()) return true;
+    std::cerr << "velqorin: no raw network access. Finding and configuring boxes takes raw "
+                 "Ethernet frames, which need the CAP_NET_RAW capability.\n"
+                 "Run velqorin as root, or grant it once with:\n"
+                 "  sudo setcap cap_net_raw,cap_net_admin+ep "
+              << programPath() << '\n';
+    return false;
+}
+
+// Which adapter is being swept and about how long is left, on a terminal only and on
+// standard error, so that what goes to standard output stays clean for scripts.
+class SweepProgressLine {
+public:
+    SweepProgressLine() : enabled_(::isatty(STDERR_FILENO) == 1) {
+        if (enabled_) painter_ = std::thread([this] { paint(); });
+    }
+    ~SweepProgressLine() {
+        done_ = true;
+        if (painter_.joinable()) painter_.join();
+        if (enabled_) std::fputs("\r\033[K", stderr);
+    }
+    SweepProgressLine(const SweepProgressLine&) = delete;
+    SweepProgressLine& operator=(const SweepProgressLine&) = delete;
+
+    static void report(void* self, const char* adapter, int index, int count) {
+        static_cast<SweepProgressLine*>(self)->update(adapter, index, count);
+    }
+    std::set<std::string> swept() {
+        std::lock_guard lock(mutex_);
+        return swept_;
+    }
+
+private:
+    void update(const char* adapter, int index, int count) {
+        std::lock_guard lock(mutex_);
+        adapter_ = adapter;
+        index_ = index;
+        count_ = count;
+        started_ = std::chrono::steady_clock::now();
+        swept_.insert(adapter);
+    }
+    void paint() {
+        while (!done_) {
+            {
+                std::lock_guard lock(mutex_);
+                if (count_ > 0) {
+                    const double inWindow =
+                        std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+                    const double left = std::max(0.0, (count_ - index_) * kSecondsPerAdapter - inWindow);
+                    std::fprintf(stderr, "\r\033[Ksweeping %s (%d of %d), about %.0f s left",
+                                 adapter_.c_str(), index_ + 1, count_, left + 0.49);
+                    std::fflush(stderr);
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
+
+    bool enabled_;
+    std::atomic<bool> done_{false};
+    std::thread painter_;
+    std::mutex mutex_;
+    std::string adapter_;
+    int index_ = 0;
+    int count_ = 0;
+    std::chrono::steady_clock::time_point started_;
+    std::set<std::string> swept_;
+};
+
+// Sweeps (only the named adapters, when there are any) and says which named ones could
+// not be swept. Returns kOk or the failure's exit code.
+int sweep(CVelqorinNetworkAnalyse& analyser, const std::vector<std::string>& only,
+          std::set<std::string>& swept) {
+    if (!haveRawAccess(analyser)) return kNoRawAccess;
+    std::vector<const char*> names;
+    for (const auto& name : only) names.push_back(name.c_str());
+    bool listed = false;
+    {
+        SweepProgressLine progress;
+        listed = analyser.AnalyseAdapters(only.empty() ? nullptr : names.data(),
+                                          static_cast<int>(names.size()),
+                                          &SweepProgressLine::report, &progress);
+        swept = progress.swept();
+    }
+    if (!listed) return fail(kNoAdapterList, "cannot list the network adapters for raw capture");
+    for (const auto& name : only)
+        if (!swept.count(name))
+            std::cerr << "velqorin: " << name
+                      << " is not a usable Ethernet adapter (it must exist, be up and not be "
+                         "loopback); not swept\n";
+    return kOk;
+}
+
+std::string joined(const std::set<std::string>& names) {
+    std::string text;
+    for (const auto& n : names) text += (text.empty() ? "" : ", ") + n;
+    return text.empty() ? "none" : text;
+}
+
+// Sweeps and finds the one box the target names.
+int findBox(CVelqorinNetworkAnalyse& analyser, const BoxTarget& target, CVelqorinBoxOnNetwork*& box) {
+    std::set<std::string> swept;
+    if (const int code = sweep(analyser, target.interfaces, swept); code != kOk) return code;
+    const auto found = boxesWithSerial(analyser, target.serial);
+    if (found.empty())
+        return fail(kNotFound, "no box with serial number " + target.serial +
+                                   " answered (adapters swept: " + joined(swept) + ")");
+    if (found.size() > 1) {
+        std::set<std::string> where;
+        for (auto* b : found) {
+            char name[CVelqorinBoxOnNetwork::kAdapterNameSize];
+            where.insert(b->getInterfaceName(name));
+        }
+        return fail(kAmbiguous, "box " + target.serial + " answers on " + joined(where) +
+                                    "; choose one with --interface");
+    }
+    box = found.front();
+    return kOk;
+}
+
+const char* linkKindText(LinkKind kind) {
+    return kind == LinkKind::Usb ? "USB" : kind == LinkKind::Serial ? "a serial line" : "the network";
+}
+
+int requireNetworkBox(const CVelqorinBoxOnNetwork& box) {
+    const LinkKind kind = linkKind(box.storedRecord);
+    if (kind == LinkKind::Network) return kOk;
+    return fail(kBadInput, "box " + std::string(fieldText(box.storedRecord.serialNumber)) +
+                               " is connected over " + linkKindText(kind) +
+                               "; only boxes on the network can be set up");
+}
+
+std::optional<std::string> secret(const BoxTarget& target, const std::string& what) {
+    if (!target.passwordStdin && !haveTerminal()) {
+        std::cerr << "velqorin: no terminal to read the " << what
+                  << " from; give it on standard input with --password-stdin\n";
+        return std::nullopt;
+    }
+    auto text = readSecret("The box's " + what + ": ", target.passwordStdin);
+    if (!text) {
+        std::cerr << "velqorin: no " << what << " given\n";
+        return std::nullopt;
+    }
+    if (text->size() > kSecretMax)
+        std::cerr << "velqorin: a box reads only the first " << kSecretMax << " characters of the "
+                  << what << "\n";
+    return text;
+}
+
+int commandResult(int result, const std::string& refusal) {
+    switch (result) {
+        case kCommandAccepted: std::cout << "The box accepted the command.\n"; return kOk;
+        case kCommandRefused: return fail(kRefused, refusal);
+        default:
+            return fail(kNoAnswer,
+                        "a network error occurred: the box did not answer within about three "
+                        "seconds, or the adapter could not be used");
+    }
+}
+
+const char* verdictText(Verdict v) {
+    switch (v) {
+        case Verdict::Compatible:
+            return "The box's settings fit the workstation's network configuration";
+        case Verdict::CompatibleUseDhcp:
+            return "The box's manual settings fit the workstation's network configuration, but "
+                   "you should turn DHCP on";
+        case Verdict::CompatibleUseFixed:
+            return "The box's manual settings fit the workstation's network configuration, but "
+                   "you should turn DHCP off";
+        case Verdict::Incompatible:
+            return "The box's manual settings do not fit the workstation's network configuration";
+        case Verdict::WorkstationAddress:
+            break;
+    }
+    return "The box's manual address must differ from the workstation's and from every other "
+           "device on the network";
+}
+
+bool goOn(const std::string& question, bool yes) {
+    if (yes) {
+        std::cerr << "velqorin: " << question << " Going on (--yes).\n";
+        return true;
+    }
+    if (!haveTerminal()) {
+        std::cerr << "velqorin: " << question << " No terminal to ask; give --yes to go on.\n";
+        return false;
+    }
+    return confirm(question + " Continue?");
+}
+
+sockaddr_storage block(const std::uint8_t* ip) {
+    sockaddr_storage s{};
+    s.ss_family = AF_INET;
+    std::memcpy(reinterpret_cast<std::uint8_t*>(&s) + 4, ip, 4);
+    return s;
+}
+
+}  // namespace
+
+int scan(const ScanOptions& options) {
+    CVelqorinNetworkAnalyse analyser;
+    std::set<std::string> swept;
+    if (const int code = sweep(analyser, options.interfaces, swept); code != kOk) return code;
+    const auto rows = rowsOf(analyser);
+    if (options.json)
+        std::cout << jsonText(rows);
+    else if (options.csv)
+        std::cout << csvText(rows);
+    else if (rows.empty())
+        std::cout << "No box answered on " << swept.size() << " adapter"
+                  << (swept.size() == 1 ? "" : "s") << ".\n";
+    else
+        std::cout << tableText(rows);
+    return kOk;
+}
+
+int interfaces(bool json) {
+    CVelqorinNetworkAnalyse analyser;
+    analyser.getIps();
+    std::cout << (json ? interfacesJson(analyser) : interfacesText(analyser));
+    return kOk;
+}
+
+int ping(std::string address) {
+    if (!parseIpv4(address)) return fail(kBadInput, address + " is not an IPv4 address (four octets 0 to 255)");
+    const bool answered = ExternPing(address.data());
+    std::cout << address << (answered ? " answers\n" : " does not answer (500 ms)\n");
+    return answered ? kOk : kFailed;
+}
+
+int configure(const ConfigureOptions& o) {
+    std::optional<Ipv4> ip, mask;
+    if (!o.dhcp) {
+        ip = parseIpv4(o.ip);
+        mask = parseIpv4(o.mask);
+        if (!ip) return fail(kBadInput, "--ip " + o.ip + " is not an IPv4 address (four octets 0 to 255)");
+        if (!mask || !isSubnetMask(*mask))
+            return fail(kBadInput, "--mask " + o.mask + " is not a subnet mask (such as 255.255.255.0)");
+        if (auto problem = addressProblem(*ip, *mask))
+            return fail(kBadInput, "--ip " + o.ip + " cannot be given to a box: " + *problem);
+    }
+
+    CVelqorinNetworkAnalyse analyser;
+    CVelqorinBoxOnNetwork* box = nullptr;
+    if (const int code = findBox(analyser, o.target, box); code != kOk) return code;
+    if (const int code = requireNetworkBox(*box); code != kOk) return code;
+
+    const TAnalyseBuffer& now = box->storedRecord;
+    // With DHCP the manual address stays what the box holds.
+    const Ipv4 newIp = ip ? *ip : Ipv4{now.manualIp[0], now.manualIp[1], now.manualIp[2], now.manualIp[3]};
+    const Ipv4 newMask = mask ? *mask : Ipv4{now.manualMask[0], now.manualMask[1], now.manualMask[2], now.manualMask[3]};
+    const bool neighbourhood = o.neighbourhood.value_or(now.neighbourhood != 0);
+    if (neighbourhood != (now.neighbourhood != 0) && !o.restart)
+        std::cerr << "velqorin: the neighbourhood visibility changes only when the box restarts; "
+                     "add --restart to restart it now\n";
+
+    unsigned char localMac[8];
+    if (const CVelqorinNetworkInterface* local = analyser.getNetworkInterface(box->getMac(localMac))) {
+        const Verdict verdict = compatibilityVerdict(*local, newIp.data(), newMask.data(), o.dhcp);
+        if (verdict != Verdict::Compatible && !goOn(std::string(verdictText(verdict)) + ".", o.yes))
+            return kDeclined;
+    } else {
+        std::cerr << "velqorin: the workstation interface this box answered on is unknown; "
+                     "the settings are not checked against it\n";
+    }
+    if (std::memcmp(newIp.data(), now.manualIp, 4) != 0 &&
+        ExternPingEx(block(newIp.data())) &&
+        !goOn("The address " + ipText(newIp.data()) + " seems to be in use already.", o.yes))
+        return kDeclined;
+
+    const auto password = secret(o.target, "password");
+    if (!password) return kBadInput;
+    const int result = box->ConfigNetwork(password->c_str(), o.dhcp, block(newIp.data()),
+                                          block(newMask.data()), neighbourhood, o.restart);
+    return commandResult(result, "the password was refused, or the session expired; sweep again and retry");
+}
+
+int sync(const SyncOptions& o) {
+    unsigned master = 0;
+    int floor = 0;
+    if (!o.master) {
+        if (*o.follow < 0 || *o.follow > 0xFFFFFFFFLL)
+            return fail(kBadInput, "--follow takes the serial number of a master box");
+        master = static_cast<unsigned>(*o.follow);
+        floor = o.floor.value_or(0);
+        if (!validFloor(floor))
+            return fail(kBadInput, "--floor " + std::to_string(floor) + " is not a floor a box takes: -5 to -1 or 1 to 5");
+    }
+    CVelqorinNetworkAnalyse analyser;
+    CVelqorinBoxOnNetwork* box = nullptr;
+    if (const int code = findBox(analyser, o.target, box); code != kOk) return code;
+    if (const int code = requireNetworkBox(*box); code != kOk) return code;
+    if (!o.master && boxesWithSerial(analyser, std::to_string(master)).empty())
+        std::cerr << "velqorin: no box with serial number " << master
+                  << " answered this sweep; setting it as the master all the same\n";
+
+    const auto password = secret(o.target, "password");
+    if (!password) return kBadInput;
+    const int result = box->ConfigSynchro(password->c_str(), o.master, master, floor, o.now);
+    return commandResult(result, "the password was refused, or the session expired; sweep again and retry");
+}
+
+int unlock(const BoxTarget& target) {
+    CVelqorinNetworkAnalyse analyser;
+    CVelqorinBoxOnNetwork* box = nullptr;
+    if (const int code = findBox(analyser, target, box); code != kOk) return code;
+    const std::string_view challenge = fieldText(box->storedRecord.challenge);
+    std::cout << "Box " << fieldText(box->storedRecord.serialNumber) << ", support code "
+              << challenge.substr(0, 10) << "\nGive both to support to get the box's unlock code.\n"
+              << std::flush;
+    const auto code = secret(target, "unlock code");
+    if (!code) return kBadInput;
+    const int result = box->EffacerMdp(code->c_str());
+    if (result == kCommandAccepted) {
+        std::cout << "The box's administrator password is cleared.\n";
+        return kOk;
+    }
+    return commandResult(result, "the unlock code was refused");
+}
+
+}  // namespace velqorin::cli

@@ -1,0 +1,68 @@
+// The velqorin subcommands. Each returns the process's exit code.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velqorin::cli {
+
+enum ExitCode {
+    kOk = 0,
+    kFailed = 1,         // e.g. no ping answer
+    kUsage = 2,
+    kNoRawAccess = 3,
+    kNoAdapterList = 4,
+    kRefused = 5,        // wrong password or unlock code, or expired challenge
+    kNoAnswer = 6,       // the box did not answer, or the adapter failed
+    kNotFound = 7,       // no box with that serial number answered
+    kAmbiguous = 8,      // it answered on several adapters: pick one with --interface
+    kBadInput = 9,       // nothing was sent
+    kDeclined = 10,      // the user said no to a question
+};
+
+inline constexpr const char* kExitCodesHelp =
+    "Exit codes: 0 done; 1 failed (no ping answer); 2 bad usage; 3 no raw network access; "
+    "4 the adapters cannot be listed; 5 refused by the box (wrong password or unlock code, "
+    "or expired challenge); 6 no answer from the box; 7 no box with that serial number; "
+    "8 the box answers on several adapters (use --interface); 9 bad input, nothing sent; "
+    "10 declined at a question.";
+
+struct ScanOptions {
+    std::vector<std::string> interfaces;
+    bool json = false;
+    bool csv = false;
+};
+
+struct BoxTarget {
+    std::string serial;
+    std::vector<std::string> interfaces;
+    bool passwordStdin = false;
+};
+
+struct ConfigureOptions {
+    BoxTarget target;
+    bool dhcp = false;
+    std::string ip;
+    std::string mask;
+    std::optional<bool> neighbourhood;
+    bool restart = false;
+    bool yes = false;
+};
+
+struct SyncOptions {
+    BoxTarget target;
+    bool master = false;
+    std::optional<long long> follow;
+    std::optional<int> floor;
+    bool now = false;
+};
+
+int scan(const ScanOptions& options);
+int interfaces(bool json);
+int ping(std::string address);
+int configure(const ConfigureOptions& options);
+int sync(const SyncOptions& options);
+int unlock(const BoxTarget& target);
+
+}  // namespace velqorin::cli

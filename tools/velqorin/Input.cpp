@@ -1,0 +1,63 @@
+#include "Input.h"
+
+#include <charconv>
+
+#include "velqorin/NetworkAnalyse.h"
+
+namespace velqorin::cli {
+
+std::optional<Ipv4> parseIpv4(std::string_view text) {
+    Ipv4 address{};
+    for (std::size_t i = 0; i < 4; ++i) {
+        const std::size_t dot = text.find('.');
+        const std::string_view part = i < 3 ? text.substr(0, dot) : text;
+        if ((i < 3 && dot == std::string_view::npos) || part.empty() || part.size() > 3)
+            return std::nullopt;
+        unsigned value = 0;
+        const auto [end, error] = std::from_chars(part.data(), part.data() + part.size(), value);
+        if (error != std::errc() || end != part.data() + part.size() || value > 255)
+            return std::nullopt;
+        address[i] = static_cast<std::uint8_t>(value);
+        if (i < 3) text.remove_prefix(dot + 1);
+    }
+    return address;
+}
+
+namespace {
+
+std::uint32_t value(const Ipv4& a) {
+    return std::uint32_t{a[0]} << 24 | std::uint32_t{a[1]} << 16 | std::uint32_t{a[2]} << 8 | a[3];
+}
+
+}  // namespace
+
+bool isSubnetMask(const Ipv4& mask) {
+    const std::uint32_t m = value(mask);
+    return m != 0 && (~m & (~m + 1)) == 0;  // the inverted mask is 2^n - 1
+}
+
+std::optional<std::string> addressProblem(const Ipv4& address, const Ipv4& mask) {
+    const std::uint32_t a = value(address);
+    const std::uint32_t m = value(mask);
+    if (a == 0) return "0.0.0.0 is no address";
+    if (a == 0xFFFFFFFFu) return "255.255.255.255 is the broadcast address";
+    if (address[0] == 127) return "127.x.x.x is the loopback network";
+    if (address[0] >= 224) return "addresses from 224.0.0.0 up are group or reserved addresses";
+    if (m != 0xFFFFFFFFu && m != 0xFFFFFFFEu) {
+        if ((a & ~m) == 0) return "it is the network address of its subnet";
+        if ((a & ~m) == ~m) return "it is the broadcast address of its subnet";
+    }
+    return std::nullopt;
+}
+
+bool validFloor(int floor) { return floor != 0 && floor >= -5 && floor <= 5; }
+
+std::vector<CVelqorinBoxOnNetwork*> boxesWithSerial(const CVelqorinNetworkAnalyse& analyser,
+                                                    std::string_view serial) {
+    std::vector<CVelqorinBoxOnNetwork*> found;
+    for (CVelqorinBoxOnNetwork* box = analyser.firstBox; box != nullptr; box = box->next)
+        if (fieldText(box->storedRecord.serialNumber) == serial) found.push_back(box);
+    return found;
+}
+
+}  // namespace velqorin::cli

@@ -1,0 +1,33 @@
+// Checks of what a user types, made before anything is sent: bad input changes nothing.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class CVelqorinNetworkAnalyse;
+class CVelqorinBoxOnNetwork;
+
+namespace velqorin::cli {
+
+using Ipv4 = std::array<std::uint8_t, 4>;
+
+// Exactly four decimal octets 0 to 255: "192.0.2.7". Nothing otherwise.
+std::optional<Ipv4> parseIpv4(std::string_view text);
+// Ones then zeros: 255.255.255.0 is a mask, 255.0.255.0 is not.
+bool isSubnetMask(const Ipv4& mask);
+// An address a box can be given: not 0.0.0.0, not 255.255.255.255, not a group address,
+// not loopback, and not the network or broadcast address of its subnet under `mask`.
+std::optional<std::string> addressProblem(const Ipv4& address, const Ipv4& mask);
+
+// Floors of a synchronisation chain: -5 to -1 and 1 to 5.
+bool validFloor(int floor);
+
+// The boxes of the last sweep whose serial number is exactly `serial`.
+std::vector<CVelqorinBoxOnNetwork*> boxesWithSerial(const CVelqorinNetworkAnalyse& analyser,
+                                                    std::string_view serial);
+
+}  // namespace velqorin::cli
