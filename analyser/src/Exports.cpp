@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <string>
+#include <string_view>
 
 #include "Ping.h"
 #include "velqorin/Extern.h"
@@ -25,8 +25,10 @@ CVelqorinBoxOnNetwork* boxAt(const CVelqorinNetworkAnalyse* analyser, int positi
 // The serial number's leading decimal digits, as the C conversion reads them, but held
 // within an int: nineteen digits would overflow it.
 int serialValue(const TAnalyseBuffer& frame) {
-    const std::string text(fieldText(frame.serialNumber));
-    const long long value = std::strtoll(text.c_str(), nullptr, 10);
+    char text[sizeof frame.serialNumber + 1] = {};
+    const std::string_view serial = fieldText(frame.serialNumber);
+    std::memcpy(text, serial.data(), serial.size());
+    const long long value = std::strtoll(text, nullptr, 10);
     if (value > INT_MAX) return INT_MAX;
     if (value < INT_MIN) return INT_MIN;
     return static_cast<int>(value);
@@ -53,7 +55,7 @@ void DeleteCVelqorinNetworkAnalyse(CVelqorinNetworkAnalyse* analyser) { delete a
 int ExternAnalyse(CVelqorinNetworkAnalyse* analyser) {
     if (analyser == nullptr) return 0;
     if (!analyser->CheckVersion() || !analyser->CheckService()) return 0;
-    analyser->Analyse();
+    analyser->Analyse();  // catches what it throws: nothing crosses into C callers
     return analyser->CountBox();
 }
 
@@ -102,7 +104,7 @@ bool ExternInterface(CVelqorinNetworkAnalyse* analyser, int position, bool* dhcp
 bool ExternPingEx(sockaddr_storage address) {
     std::uint8_t target[4];
     std::memcpy(target, ipv4Bytes(address), 4);
-    return pingOnce(target);
+    return pingOnce(target);  // allocates nothing that could throw
 }
 
 bool ExternPing(char* address) {
