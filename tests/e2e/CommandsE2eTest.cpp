@@ -677,7 +677,7 @@ TEST_P(CliBadInput, GetsItsExitCodeAndSendsNoCommand) {
     }
 }
 
-const std::vector<std::string> kStdin{"--interface", kAdapter, "--password-stdin"};
+const std::vector<std::string> kVq0PasswordStdin{"--interface", kAdapter, "--password-stdin"};
 
 std::vector<std::string> with(std::vector<std::string> args, const std::vector<std::string>& more) {
     args.insert(args.end(), more.begin(), more.end());
@@ -688,31 +688,31 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, CliBadInput,
     ::testing::Values(
         BadInput{"AddressOfThreeOctets",
-                 with({"configure", "5401", "--ip", "192.0.2", "--mask", "255.255.255.0"}, kStdin),
+                 with({"configure", "5401", "--ip", "192.0.2", "--mask", "255.255.255.0"}, kVq0PasswordStdin),
                  9, "--ip 192.0.2 is not an IPv4 address", false},
         BadInput{"MaskOfFiveOctets",
                  with({"configure", "5401", "--ip", "192.0.2.120", "--mask", "255.255.255.0.0"},
-                      kStdin),
+                      kVq0PasswordStdin),
                  9, "is not a subnet mask", false},
         BadInput{"NonContiguousMask",
-                 with({"configure", "5401", "--ip", "192.0.2.120", "--mask", "255.0.255.0"}, kStdin),
+                 with({"configure", "5401", "--ip", "192.0.2.120", "--mask", "255.0.255.0"}, kVq0PasswordStdin),
                  9, "--mask 255.0.255.0 is not a subnet mask", false},
         BadInput{"FloorZero",
-                 with({"sync", "5401", "--follow", "5402", "--floor", "0"}, kStdin), 9,
+                 with({"sync", "5401", "--follow", "5402", "--floor", "0"}, kVq0PasswordStdin), 9,
                  "--floor 0 is not a floor", false},
         BadInput{"FloorSix",
-                 with({"sync", "5401", "--follow", "5402", "--floor", "6"}, kStdin), 9,
+                 with({"sync", "5401", "--follow", "5402", "--floor", "6"}, kVq0PasswordStdin), 9,
                  "--floor 6 is not a floor", false},
         BadInput{"SerialNoBoxHas",
                  with({"configure", "9999", "--ip", "192.0.2.120", "--mask", "255.255.255.0"},
-                      kStdin),
+                      kVq0PasswordStdin),
                  7, "no box with serial number 9999", true},
         BadInput{"SerialOnTwoAdaptersWithoutInterface",
                  {"sync", "5401", "--master", "--password-stdin"}, 8,
                  "answers on vq0, vq1; choose one with --interface", true},
         BadInput{"DoubtfulVerdictWithoutYesOrTerminal",
                  with({"configure", "5401", "--ip", "203.0.113.9", "--mask", "255.255.255.0"},
-                      kStdin),
+                      kVq0PasswordStdin),
                  10, "give --yes to go on", true}),
     [](const ::testing::TestParamInfo<BadInput>& test) { return std::string(test.param.name); });
 
