@@ -78,14 +78,34 @@ TEST(CliReport, EveryFieldOfABox) {
     EXPECT_EQ(json[0]["version"], "1.005 build 7");
     EXPECT_EQ(json[0]["softwareVersion"], 0x04050007u);
     EXPECT_EQ(json[0]["adapter"], "vq0");
+    EXPECT_EQ(json[0]["syncMode"], "master");
+    EXPECT_TRUE(json[0]["syncMaster"].is_null());
+    EXPECT_TRUE(json[0]["syncFloor"].is_null());
 
     EXPECT_EQ(csvText({row}),
-              "serial,mac,addressMode,dhcp,ip,mask,neighbourhood,link,version,softwareVersion,adapter\n"
+              "serial,mac,addressMode,dhcp,ip,mask,neighbourhood,link,version,softwareVersion,adapter,"
+              "syncMode,syncMaster,syncFloor\n"
               "0012345,02:00:00:0c:b1:c2,autoip,false,192.0.2.50,255.255.255.0,true,usb,"
-              "1.005 build 7,67436551,vq0\n");
+              "1.005 build 7,67436551,vq0,master,,\n");
     const std::string table = tableText({row});
     EXPECT_NE(table.find("Auto IP"), std::string::npos);
     EXPECT_NE(table.find("Serial"), std::string::npos);
+}
+
+// Any syncSlave but 0 is a follower; the floor is signed and the master a full 32 bits.
+TEST(CliReport, AFollowerShowsItsMasterAndFloor) {
+    TAnalyseBuffer r = boxRecord();
+    storeLe<std::uint32_t>(r.syncSlave, 7);
+    storeLe<std::uint32_t>(r.syncMaster, 4000000000u);
+    storeLe<std::int32_t>(r.syncFloor, -2);
+    const BoxRow row = rowOf(r, "vq0");
+    const auto json = nlohmann::json::parse(jsonText({row}));
+    EXPECT_EQ(json[0]["syncMode"], "follower");
+    EXPECT_EQ(json[0]["syncMaster"], 4000000000u);
+    EXPECT_EQ(json[0]["syncFloor"], -2);
+    const std::string csv = csvText({row});
+    EXPECT_NE(csv.find(",vq0,follower,4000000000,-2\n"), std::string::npos) << csv;
+    EXPECT_NE(tableText({row}).find("follows 4000000000, floor -2"), std::string::npos);
 }
 
 TEST(CliReport, WireTextCannotBreakTheFormats) {

@@ -49,6 +49,12 @@ std::string csvField(const std::string& text) {
     return quoted + '"';
 }
 
+// "master", or "follows 2555, floor -2", as the synchronisation list shows a box.
+std::string syncShown(const BoxRow& r) {
+    if (!r.syncFollower) return "master";
+    return "follows " + std::to_string(r.syncMaster) + ", floor " + std::to_string(r.syncFloor);
+}
+
 std::string blockIp(const sockaddr_storage& block) {
     return ipText(reinterpret_cast<const std::uint8_t*>(&block) + 4);
 }
@@ -67,6 +73,9 @@ BoxRow rowOf(const TAnalyseBuffer& record, const std::string& adapter) {
     row.softwareVersion = loadLe<std::uint32_t>(record.softwareVersion);
     row.version = versionText(row.softwareVersion);
     row.adapter = adapter;
+    row.syncFollower = loadLe<std::uint32_t>(record.syncSlave) != 0;
+    row.syncMaster = loadLe<std::uint32_t>(record.syncMaster);
+    row.syncFloor = loadLe<std::int32_t>(record.syncFloor);
     return row;
 }
 
@@ -80,12 +89,14 @@ std::vector<BoxRow> rowsOf(const CVelqorinNetworkAnalyse& analyser) {
 }
 
 std::string tableText(const std::vector<BoxRow>& rows) {
-    const std::vector<std::string> header = {"Serial",       "MAC",  "DHCP",    "IP address", "Mask",
-                                             "Neighbourhood", "Link", "Version", "Adapter"};
+    const std::vector<std::string> header = {"Serial", "MAC",     "DHCP",    "IP address",
+                                             "Mask",   "Neighbourhood", "Link", "Version",
+                                             "Adapter", "Synchronisation"};
     std::vector<std::vector<std::string>> cells{header};
     for (const BoxRow& r : rows)
         cells.push_back({r.serial, r.mac, modeShown(r.addressMode), r.ip, r.mask,
-                         r.neighbourhood ? "yes" : "no", r.link, r.version, r.adapter});
+                         r.neighbourhood ? "yes" : "no", r.link, r.version, r.adapter,
+                         syncShown(r)});
     std::vector<std::size_t> width(header.size(), 0);
     for (const auto& line : cells)
         for (std::size_t i = 0; i < line.size(); ++i) width[i] = std::max(width[i], line[i].size());
@@ -102,7 +113,10 @@ std::string tableText(const std::vector<BoxRow>& rows) {
 
 std::string jsonText(const std::vector<BoxRow>& rows) {
     auto list = nlohmann::json::array();
-    for (const BoxRow& r : rows)
+    for (const BoxRow& r : rows) {
+        // A master follows nobody and sits on no floor.
+        const nlohmann::json master = r.syncFollower ? nlohmann::json(r.syncMaster) : nullptr;
+        const nlohmann::json floor = r.syncFollower ? nlohmann::json(r.syncFloor) : nullptr;
         list.push_back({{"serial", r.serial},
                         {"mac", r.mac},
                         {"addressMode", r.addressMode},
@@ -113,19 +127,29 @@ std::string jsonText(const std::vector<BoxRow>& rows) {
                         {"link", r.link},
                         {"version", r.version},
                         {"softwareVersion", r.softwareVersion},
-                        {"adapter", r.adapter}});
+                        {"adapter", r.adapter},
+                        {"syncMode", r.syncFollower ? "follower" : "master"},
+                        {"syncMaster", master},
+                        {"syncFloor", floor}});
+    }
     // Serial numbers come from the wire: bytes that are not UTF-8 are replaced, not fatal.
     return list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
 std::string csvText(const std::vector<BoxRow>& rows) {
     std::ostringstream out;
-    out << "serial,mac,addressMode,dhcp,ip,mask,neighbourhood,link,version,softwareVersion,adapter\n";
-    for (const BoxRow& r : rows)
+    out << "serial,mac,addressMode,dhcp,ip,mask,neighbourhood,link,version,softwareVersion,adapter,"
+           "syncMode,syncMaster,syncFloor\n";
+    for (const BoxRow& r : rows) {
         out << csvField(r.serial) << ',' << r.mac << ',' << r.addressMode << ','
             << (r.addressMode == "dhcp" ? "true" : "false") << ',' << r.ip << ',' << r.mask << ','
             << (r.neighbourhood ? "true" : "false") << ',' << r.link << ',' << csvField(r.version)
-            << ',' << r.softwareVersion << ',' << csvField(r.adapter) << '\n';
+            << ',' << r.softwareVersion << ',' << csvField(r.adapter) << ',';
+        if (r.syncFollower)
+            out << "follower," << r.syncMaster << ',' << r.syncFloor << '\n';
+        else
+            out << "master,,\n";
+    }
     return out.str();
 }
 

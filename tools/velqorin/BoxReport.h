@@ -24,6 +24,10 @@ struct BoxRow {
     std::string version;
     std::uint32_t softwareVersion = 0;
     std::string adapter;
+    // The synchronisation set-up; master and floor mean something for a follower only.
+    bool syncFollower = false;
+    std::uint32_t syncMaster = 0;
+    std::int32_t syncFloor = 0;
 };
 
 BoxRow rowOf(const TAnalyseBuffer& record, const std::string& adapter);
