@@ -713,7 +713,11 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"DoubtfulVerdictWithoutYesOrTerminal",
                  with({"configure", "5401", "--ip", "203.0.113.9", "--mask", "255.255.255.0"},
                       kVq0PasswordStdin),
-                 10, "give --yes to go on", true}),
+                 10, "give --yes to go on", true},
+        BadInput{"WorkstationsOwnAddressEvenWithYes",
+                 with({"configure", "5401", "--ip", "192.0.2.10", "--mask", "255.255.255.0", "--yes"},
+                      kVq0PasswordStdin),
+                 10, "--yes does not cover this", true}),
     [](const ::testing::TestParamInfo<BadInput>& test) { return std::string(test.param.name); });
 
 }  // namespace

@@ -24,6 +24,7 @@ namespace {
 
 constexpr double kSecondsPerAdapter = 3.1;
 constexpr std::size_t kSecretMax = 48;
+constexpr std::size_t kSyncSecretMax = 49;
 
 std::string programPath() {
     char path[4096];
@@ -169,7 +170,8 @@ int requireNetworkBox(const CVelqorinBoxOnNetwork& box) {
                                "; only boxes on the network can be set up");
 }
 
-std::optional<std::string> secret(const BoxTarget& target, const std::string& what) {
+std::optional<std::string> secret(const BoxTarget& target, const std::string& what,
+                                  std::size_t max = kSecretMax) {
     if (!target.passwordStdin && !haveTerminal()) {
         std::cerr << "velqorin: no terminal to read the " << what
                   << " from; give it on standard input with --password-stdin\n";
@@ -180,8 +182,8 @@ std::optional<std::string> secret(const BoxTarget& target, const std::string& wh
         std::cerr << "velqorin: no " << what << " given\n";
         return std::nullopt;
     }
-    if (text->size() > kSecretMax)
-        std::cerr << "velqorin: a box reads only the first " << kSecretMax << " characters of the "
+    if (text->size() > max)
+        std::cerr << "velqorin: a box reads only the first " << max << " characters of the "
                   << what << "\n";
     return text;
 }
@@ -297,6 +299,12 @@ int configure(const ConfigureOptions& o) {
     unsigned char localMac[8];
     if (const CVelqorinNetworkInterface* local = analyser.getNetworkInterface(box->getMac(localMac))) {
         const Verdict verdict = compatibilityVerdict(*local, newIp.data(), newMask.data(), o.dhcp);
+        // Two devices with one address cut the workstation off: a script's --yes is not
+        // enough for that, a person must say so.
+        if (verdict == Verdict::WorkstationAddress && o.yes)
+            return fail(kDeclined, std::string(verdictText(verdict)) +
+                                       "; --yes does not cover this, run configure at a terminal "
+                                       "to confirm it");
         if (verdict != Verdict::Compatible && !goOn(std::string(verdictText(verdict)) + ".", o.yes))
             return kDeclined;
     } else {
@@ -334,7 +342,7 @@ int sync(const SyncOptions& o) {
         std::cerr << "velqorin: no box with serial number " << master
                   << " answered this sweep; setting it as the master all the same\n";
 
-    const auto password = secret(o.target, "password");
+    const auto password = secret(o.target, "password", kSyncSecretMax);
     if (!password) return kBadInput;
     const int result = box->ConfigSynchro(password->c_str(), o.master, master, floor, o.now);
     return commandResult(result, "the password was refused, or the session expired; sweep again and retry");
