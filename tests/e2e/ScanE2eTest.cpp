@@ -1,5 +1,6 @@
 // `velqorin scan` as a user runs it, in the workstation namespace, against simulated boxes.
 // Runs in the fixture lab "scan": vq0 on segment 0 (br0), vq1 on segment 1 (br1).
+#include <poll.h>
 #include <pty.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -8,7 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
-#include <poll.h>
+#include <memory>
 #include <regex>
 #include <sstream>
 #include <string>
