@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -198,6 +199,46 @@ CommandResult runCommand(const std::vector<std::string>& argv,
     }
     std::optional<int> status = child.waitFor(std::chrono::milliseconds(remainingMs(deadline)));
     result.waitStatus = status ? *status : child.terminate(0ms);
+    return result;
+}
+
+namespace {
+
+// Everything written to an anonymous file, from its start.
+std::string readAll(int fd) {
+    std::string text;
+    if (::lseek(fd, 0, SEEK_SET) < 0) throw HarnessError(systemError("lseek", errno));
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throw HarnessError(systemError("read", errno));
+        if (n == 0) return text;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+}  // namespace
+
+bool SplitResult::exitedWith(int code) const {
+    return WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == code;
+}
+
+SplitResult runCommandSplit(const std::vector<std::string>& argv,
+                            std::chrono::milliseconds timeout) {
+    // Anonymous files rather than pipes: nothing has to be read while the command runs.
+    Fd out(::memfd_create("stdout", MFD_CLOEXEC));
+    Fd err(::memfd_create("stderr", MFD_CLOEXEC));
+    if (!out || !err) throw HarnessError(systemError("memfd_create", errno));
+    Child child = Child::spawn(argv, {-1, out.get(), err.get()});
+    const std::optional<int> status = child.waitFor(timeout);
+    SplitResult result;
+    result.waitStatus = status ? *status : child.terminate(0ms);
+    result.out = readAll(out.get());
+    result.err = readAll(err.get());
+    if (!status)
+        result.err += "\n(" + commandLine(argv) + " did not finish within " +
+                      std::to_string(timeout.count()) + " ms and was killed)";
     return result;
 }
 

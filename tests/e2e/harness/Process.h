@@ -30,6 +30,18 @@ struct CommandResult {
 CommandResult runCommand(const std::vector<std::string>& argv,
                          std::chrono::milliseconds timeout = 30s);
 
+struct SplitResult {
+    int waitStatus = 0;
+    std::string out;  // standard output alone
+    std::string err;  // standard error alone
+    bool exitedWith(int code) const;
+};
+
+// Runs argv with its standard output and standard error kept apart; a command still
+// running after `timeout` is killed (its status then says so).
+SplitResult runCommandSplit(const std::vector<std::string>& argv,
+                            std::chrono::milliseconds timeout = 30s);
+
 // runCommand that throws HarnessError, with the command line and its output, unless the
 // command exits with 0. Returns the output.
 std::string runChecked(const std::vector<std::string>& argv,

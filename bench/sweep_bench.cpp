@@ -1,0 +1,323 @@
+// sweep_bench: what the discovery sweep and the box list cost.
+//
+//   sweep_bench [--lab NAME] [--fleet-boxes N] [--runs N] [--sweep-adapters K]
+//               [Google Benchmark options]
+//
+// Sweep/... and Burst/... send raw frames, so they are there only with --lab and run only
+// inside the workstation namespace of lab NAME (`lab/lab exec NAME ws sweep_bench --lab
+// NAME ...`); anywhere else they skip themselves. --fleet-boxes says how many boxes the simulator on the LAN side
+// plays (0: none, a quiet LAN); Burst/... runs only when it is 100 or more. AddBox/... and
+// Memory/... need no lab.
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "velqorin/NetworkAnalyse.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// 100 ms pause and three one-second reads: a quiet adapter's share of a sweep.
+constexpr double kNominalWindowSeconds = 3.1;
+
+struct Options {
+    std::string lab;
+    int fleetBoxes = 0;
+    int runs = 5;
+    int sweepAdapters = 3;
+};
+
+double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+// Raw frames leave only from inside a lab: the process's network namespace must be the
+// lab's workstation namespace, which `ip netns` keeps at /run/netns/NAME-ws.
+std::optional<std::string> outsideLab(const std::string& lab) {
+    if (lab.empty()) return "no --lab given; the sweep benchmarks run only inside a lab";
+    struct stat mine {}, theirs {};
+    const std::string path = "/run/netns/" + lab + "-ws";
+    if (::stat("/proc/self/ns/net", &mine) != 0 || ::stat(path.c_str(), &theirs) != 0)
+        return "lab " + lab + " is not up (no " + path + ")";
+    if (mine.st_dev != theirs.st_dev || mine.st_ino != theirs.st_ino)
+        return "not inside " + lab + "-ws; run it with `lab/lab exec " + lab + " ws ...`";
+    return std::nullopt;
+}
+
+// -- Sweeps in the lab -----------------------------------------------------------------
+
+struct Turns {
+    std::vector<Clock::time_point> at;
+};
+
+void noteTurn(void* context, const char*, int, int) {
+    static_cast<Turns*>(context)->at.push_back(Clock::now());
+}
+
+// One sweep over `adapters` per iteration; the duration of each adapter runs from its
+// turn to the next adapter's turn (or the sweep's end).
+void sweep(benchmark::State& state, const Options& options, std::vector<std::string> adapters) {
+    if (auto why = outsideLab(options.lab)) {
+        state.SkipWithError(why->c_str());
+        return;
+    }
+    std::vector<const char*> names;
+    for (const auto& n : adapters) names.push_back(n.c_str());
+    CVelqorinNetworkAnalyse analyser;
+    Turns turns;
+    for (auto _ : state) {
+        turns.at.clear();
+        const auto start = Clock::now();
+        const bool listed = analyser.AnalyseAdapters(names.data(), static_cast<int>(names.size()),
+                                                     noteTurn, &turns);
+        const auto end = Clock::now();
+        if (!listed || turns.at.size() != adapters.size()) {
+            state.SkipWithError("an adapter of the lab was not swept; is the lab up as asked?");
+            break;
+        }
+        state.SetIterationTime(seconds(end - start));
+        turns.at.push_back(end);
+        double longest = 0;
+        for (std::size_t i = 0; i + 1 < turns.at.size(); ++i)
+            longest = std::max(longest, seconds(turns.at[i + 1] - turns.at[i]));
+        const double perAdapter = seconds(end - start) / static_cast<double>(adapters.size());
+        state.counters["per_adapter_s"] = perAdapter;
+        state.counters["longest_adapter_s"] = longest;
+        state.counters["vs_window"] = perAdapter / kNominalWindowSeconds;
+        state.counters["boxes"] = analyser.CountBox();
+    }
+}
+
+// The share of a burst of replies, all sent at once, that makes it into the list.
+void burst(benchmark::State& state, const Options& options) {
+    if (auto why = outsideLab(options.lab)) {
+        state.SkipWithError(why->c_str());
+        return;
+    }
+    const char* only[] = {"vq0"};
+    CVelqorinNetworkAnalyse analyser;
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        if (!analyser.AnalyseAdapters(only, 1, nullptr, nullptr)) {
+            state.SkipWithError("the adapters cannot be listed");
+            break;
+        }
+        state.SetIterationTime(seconds(Clock::now() - start));
+        state.counters["listed"] = analyser.CountBox();
+        state.counters["share"] = analyser.CountBox() / static_cast<double>(options.fleetBoxes);
+    }
+}
+
+// -- The box list ------------------------------------------------------------------------
+
+TAnalyseBuffer replyOf(int serial, const char* token) {
+    TAnalyseBuffer reply;
+    velqorin::buildDiscoveryRequest(reply, token);
+    reply.frameKind = static_cast<std::uint8_t>(velqorin::FrameKind::DiscoveryReply);
+    velqorin::setFieldText(reply.serialNumber, std::to_string(100000 + serial));
+    return reply;
+}
+
+// A list of n boxes built straight through the public members, so that building it does
+// not cost n list walks.
+void prefill(CVelqorinNetworkAnalyse& analyser, int n) {
+    for (int i = 0; i < n; ++i) {
+        const TAnalyseBuffer reply = replyOf(i, "");
+        analyser.lastBox = new CVelqorinBoxOnNetwork(analyser.lastBox, &reply, "vq0");
+        if (analyser.firstBox == nullptr) analyser.firstBox = analyser.lastBox;
+        ++analyser.boxCount;
+    }
+}
+
+void dropLast(CVelqorinNetworkAnalyse& analyser) {
+    CVelqorinBoxOnNetwork* last = analyser.lastBox;
+    analyser.lastBox = last->prev;
+    if (analyser.firstBox == last) analyser.firstBox = nullptr;
+    delete last;
+    --analyser.boxCount;
+}
+
+enum class Added { NewSerial, RepeatOwnToken, RepeatForeignToken };
+
+// AddBox on a list of state.range(0) boxes, which stays that long: a new serial is taken
+// off again (outside the timing), a repeat replaces or is dropped.
+void addBox(benchmark::State& state, Added kind) {
+    const int n = static_cast<int>(state.range(0));
+    CVelqorinNetworkAnalyse analyser;
+    prefill(analyser, n);
+    const char* token = kind == Added::RepeatForeignToken ? "FFFFFFFFFFFFFFFFFFFFFFFFFFF"
+                                                          : analyser.analyserToken;
+    std::vector<TAnalyseBuffer> repeats;
+    for (int i = 0; i < n; ++i) repeats.push_back(replyOf(i, token));
+    const TAnalyseBuffer fresh = replyOf(n, token);
+    std::mt19937 pick(12345);
+    std::uniform_int_distribution<int> anyBox(0, n - 1);
+
+    for (auto _ : state) {
+        const TAnalyseBuffer* reply = kind == Added::NewSerial ? &fresh : &repeats[anyBox(pick)];
+        const auto start = Clock::now();
+        const int count = analyser.AddBox(reply, "vq0");
+        state.SetIterationTime(seconds(Clock::now() - start));
+        benchmark::DoNotOptimize(count);
+        if (kind == Added::NewSerial) dropLast(analyser);
+    }
+    if (analyser.CountBox() != n) state.SkipWithError("the list did not keep its length");
+    state.counters["entries"] = n;
+}
+
+// -- Memory for 10,000 boxes -------------------------------------------------------------
+
+// A field of /proc/self/status in KiB ("VmHWM", "VmRSS").
+double statusKiB(const char* field) {
+    std::ifstream in("/proc/self/status");
+    const std::string key = std::string(field) + ":";
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind(key, 0) == 0) return std::strtod(line.c_str() + key.size(), nullptr);
+    return 0;
+}
+
+double heapBytes() {
+    const struct mallinfo2 m = ::mallinfo2();
+    return static_cast<double>(m.uordblks + m.hblkhd);
+}
+
+// Fills an empty list with 10,000 new serials through AddBox: the time it takes, and the
+// memory it holds at its peak.
+void memory(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    std::vector<TAnalyseBuffer> replies;
+    for (int i = 0; i < n; ++i) replies.push_back(replyOf(i, ""));
+    for (auto _ : state) {
+        CVelqorinNetworkAnalyse analyser;
+        // "5" resets the peak, so VmHWM below is this fill's own.
+        std::ofstream("/proc/self/clear_refs") << "5";
+        const double heapBefore = heapBytes();
+        const double rssBefore = statusKiB("VmRSS");
+        const auto start = Clock::now();
+        for (const TAnalyseBuffer& r : replies) analyser.AddBox(&r, "vq0");
+        const double fill = seconds(Clock::now() - start);
+        state.SetIterationTime(fill);
+        const double held = heapBytes() - heapBefore;
+        state.counters["boxes"] = analyser.CountBox();
+        state.counters["heap_MiB"] = held / (1024.0 * 1024.0);
+        state.counters["bytes_per_box"] = held / n;
+        state.counters["peak_rss_MiB"] = statusKiB("VmHWM") / 1024.0;
+        state.counters["rss_growth_MiB"] = (statusKiB("VmHWM") - rssBefore) / 1024.0;
+        state.counters["mean_addbox_us"] = fill / n * 1e6;
+        analyser.reset();
+        state.counters["heap_after_reset_MiB"] = (heapBytes() - heapBefore) / (1024.0 * 1024.0);
+    }
+}
+
+// -- Registration ------------------------------------------------------------------------
+
+double minOf(const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); }
+double maxOf(const std::vector<double>& v) { return *std::max_element(v.begin(), v.end()); }
+
+benchmark::internal::Benchmark* runs(benchmark::internal::Benchmark* b, int count) {
+    return b->Iterations(1)
+        ->Repetitions(count)
+        ->ReportAggregatesOnly(true)
+        ->ComputeStatistics("min", minOf)
+        ->ComputeStatistics("max", maxOf)
+        ->UseManualTime()
+        ->Unit(benchmark::kSecond);
+}
+
+[[noreturn]] void usage(const std::string& what) {
+    std::fprintf(stderr,
+                 "sweep_bench: %s\nusage: sweep_bench [--lab NAME] [--fleet-boxes N] [--runs N] "
+                 "[--sweep-adapters K] [benchmark options]\n",
+                 what.c_str());
+    std::exit(2);
+}
+
+int number(const std::string& text, const std::string& option) {
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || value < 0 || value > 1000000)
+        usage(option + " wants a number, not '" + text + "'");
+    return static_cast<int>(value);
+}
+
+Options parseOptions(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) usage(arg + " needs a value");
+            return argv[++i];
+        };
+        if (arg == "--lab")
+            o.lab = value();
+        else if (arg == "--fleet-boxes")
+            o.fleetBoxes = number(value(), arg);
+        else if (arg == "--runs")
+            o.runs = std::max(1, number(value(), arg));
+        else if (arg == "--sweep-adapters")
+            o.sweepAdapters = std::clamp(number(value(), arg), 1, 16);
+        else
+            usage("unknown option " + arg);
+    }
+    return o;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    const Options options = parseOptions(argc, argv);
+
+    const std::string lan =
+        options.fleetBoxes == 0 ? "quiet" : "fleet:" + std::to_string(options.fleetBoxes);
+    std::vector<std::string> adapters;
+    for (int k = 0; k < options.sweepAdapters; ++k) adapters.push_back("vq" + std::to_string(k));
+    // Without a lab only the parts that send nothing are registered.
+    for (std::size_t count : {std::size_t{1}, adapters.size()}) {
+        if (options.lab.empty()) break;
+        const std::vector<std::string> swept(adapters.begin(), adapters.begin() + count);
+        runs(benchmark::RegisterBenchmark(
+                 ("Sweep/" + lan + "/adapters:" + std::to_string(count)).c_str(),
+                 [options, swept](benchmark::State& s) { sweep(s, options, swept); }),
+             options.runs);
+        if (count == adapters.size()) break;
+    }
+    if (!options.lab.empty() && options.fleetBoxes >= 100)
+        runs(benchmark::RegisterBenchmark(
+                 ("Burst/boxes:" + std::to_string(options.fleetBoxes)).c_str(),
+                 [options](benchmark::State& s) { burst(s, options); }),
+             options.runs);
+
+    const std::pair<const char*, Added> kinds[] = {{"AddBox/new_serial", Added::NewSerial},
+                                                   {"AddBox/repeat_own_token", Added::RepeatOwnToken},
+                                                   {"AddBox/repeat_foreign_token",
+                                                    Added::RepeatForeignToken}};
+    for (const auto& [name, kind] : kinds)
+        benchmark::RegisterBenchmark(name, [kind = kind](benchmark::State& s) { addBox(s, kind); })
+            ->ArgName("entries")
+            ->Arg(100)
+            ->Arg(1000)
+            ->Arg(10000)
+            ->UseManualTime()
+            ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("Memory/fill", memory)
+        ->ArgName("boxes")
+        ->Arg(10000)
+        ->Iterations(1)
+        ->UseManualTime()
+        ->Unit(benchmark::kSecond);
+
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

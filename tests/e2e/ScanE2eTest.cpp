@@ -1,0 +1,278 @@
+// `velqorin scan` as a user runs it, in the workstation namespace, against simulated boxes.
+// Runs in the fixture lab "scan": vq0 on segment 0 (br0), vq1 on segment 1 (br1).
+#include <poll.h>
+#include <pty.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "FleetSupport.h"
+#include "harness/Fd.h"
+#include "harness/LabTest.h"
+#include "harness/Process.h"
+
+namespace velqorin::e2e {
+namespace {
+
+// Everything the table, the JSON and the CSV show of a box, as the fleet below sets it.
+struct Shown {
+    const char* serial;
+    const char* mac;
+    const char* addressMode;
+    const char* dhcpColumn;  // the table's DHCP column
+    const char* ip;
+    const char* mask;
+    bool neighbourhood;
+    const char* link;
+    const char* version;
+    std::uint32_t softwareVersion;
+    const char* adapter;
+};
+
+// In list order: the boxes of segment 0 as the simulator sends them, then segment 1's.
+const std::vector<Shown> kFleetShown = {
+    {"7001", "02:00:00:03:00:01", "dhcp", "yes", "192.0.2.71", "255.255.255.0", true, "network",
+     "1.001 build 5", (1u << 26) | (1u << 16) | 5u, "vq0"},
+    {"7002", "02:00:00:07:00:02", "fixed", "no", "192.0.2.72", "255.255.0.0", false, "usb",
+     "2.015 build 300", (2u << 26) | (15u << 16) | 300u, "vq0"},
+    {"7003", "02:00:00:0b:00:03", "autoip", "Auto IP", "192.0.2.73", "255.255.255.128", false,
+     "serial", "...", 0u, "vq0"},
+    {"0012345", "02:00:00:10:00:04", "rarp", "RARP", "192.0.2.74", "255.255.255.0", true,
+     "network", "1.002 build 10", (1u << 26) | (2u << 16) | 10u, "vq0"},
+    // The fourth octet 0x0c has both link bits: USB wins.
+    {"7005", "02:00:00:0c:00:05", "fixed", "no", "192.0.2.75", "255.255.255.0", true, "usb",
+     "...", 0u, "vq0"},
+    {"8001", "02:00:00:03:00:06", "fixed", "no", "198.51.100.81", "255.255.255.0", false,
+     "network", "...", 0u, "vq1"},
+};
+
+std::vector<json> segment0Fleet() {
+    json b1 = simBox("7001", "02:00:00:03:00:01", "192.0.2.71");
+    b1["addressMode"] = 1;
+    b1["neighbourhood"] = true;
+    b1["softwareVersion"] = "1.001 build 5";
+    json b2 = simBox("7002", "02:00:00:03:00:02", "192.0.2.72");
+    b2["linkKind"] = "usb";
+    b2["currentMask"] = "255.255.0.0";
+    b2["softwareVersion"] = {{"major", 2}, {"minor", 15}, {"build", 300}};
+    b2["neighbourhood"] = false;
+    json b3 = simBox("7003", "02:00:00:03:00:03", "192.0.2.73");
+    b3["linkKind"] = "serial";
+    b3["addressMode"] = 2;
+    b3["currentMask"] = "255.255.255.128";
+    b3["neighbourhood"] = false;
+    b3["softwareVersion"] = 0;
+    json b4 = simBox("0012345", "02:00:00:10:00:04", "192.0.2.74");
+    b4["addressMode"] = 3;
+    b4["neighbourhood"] = true;
+    b4["softwareVersion"] = (1 << 26) | (2 << 16) | 10;
+    json b5 = simBox("7005", "02:00:00:0c:00:05", "192.0.2.75");
+    b5["addressMode"] = 9;
+    b5["neighbourhood"] = true;
+    b5["softwareVersion"] = 0;
+    return {b1, b2, b3, b4, b5};
+}
+
+json expectedJson(const Shown& s) {
+    return {{"serial", s.serial},
+            {"mac", s.mac},
+            {"addressMode", s.addressMode},
+            {"dhcp", std::string(s.addressMode) == "dhcp"},
+            {"ip", s.ip},
+            {"mask", s.mask},
+            {"neighbourhood", s.neighbourhood},
+            {"link", s.link},
+            {"version", s.version},
+            {"softwareVersion", s.softwareVersion},
+            {"adapter", s.adapter}};
+}
+
+std::vector<std::string> expectedTableRow(const Shown& s) {
+    return {s.serial, s.mac, s.dhcpColumn, s.ip, s.mask, s.neighbourhood ? "yes" : "no",
+            s.link,   s.version, s.adapter};
+}
+
+std::string expectedCsvRow(const Shown& s) {
+    std::ostringstream row;
+    row << s.serial << ',' << s.mac << ',' << s.addressMode << ','
+        << (std::string(s.addressMode) == "dhcp" ? "true" : "false") << ',' << s.ip << ','
+        << s.mask << ',' << (s.neighbourhood ? "true" : "false") << ',' << s.link << ','
+        << s.version << ',' << s.softwareVersion << ',' << s.adapter;
+    return row.str();
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
+}
+
+// Table cells are set apart by two spaces or more; a cell holds single spaces at most.
+std::vector<std::string> cells(const std::string& row) {
+    static const std::regex gap(" {2,}");
+    std::vector<std::string> out;
+    std::sregex_token_iterator it(row.begin(), row.end(), gap, -1), end;
+    for (; it != end; ++it) out.push_back(*it);
+    return out;
+}
+
+std::string readFrom(int fd) {
+    std::string text;
+    if (::lseek(fd, 0, SEEK_SET) < 0) throw HarnessError(systemError("lseek", errno));
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<std::size_t>(n));
+    return text;
+}
+
+class Scan : public LabTest {
+protected:
+    void SetUp() override {
+        LabTest::SetUp();
+        if (IsSkipped()) return;
+        segment0_ = std::make_unique<SimProcess>(simOn(lab().name, "br0", segment0Fleet()));
+        json b6 = simBox("8001", "02:00:00:03:00:06", "198.51.100.81");
+        b6["neighbourhood"] = false;
+        b6["softwareVersion"] = 0;
+        segment1_ = std::make_unique<SimProcess>(simOn(lab().name, "br1", {b6}));
+    }
+
+    std::vector<std::string> inWorkstation(std::vector<std::string> command) const {
+        std::vector<std::string> argv{"ip", "netns", "exec", lab().workstation()};
+        argv.insert(argv.end(), command.begin(), command.end());
+        return argv;
+    }
+
+    SplitResult scan(std::vector<std::string> options) const {
+        options.insert(options.begin(), {VELQORIN_CLI, "scan"});
+        return runCommandSplit(inWorkstation(std::move(options)), 60s);
+    }
+
+    std::size_t requestsOnSegment(unsigned segment) const {
+        return requestsHeard(segment == 0 ? *segment0_ : *segment1_).size();
+    }
+
+    std::unique_ptr<SimProcess> segment0_, segment1_;
+};
+
+TEST_F(Scan, JsonListsEveryFieldOfEveryBoxOnEveryAdapter) {
+    const SplitResult r = scan({"--json"});
+    ASSERT_TRUE(r.exitedWith(0)) << describeStatus(r.waitStatus) << "\n" << r.err;
+    const json listed = json::parse(r.out);
+    ASSERT_TRUE(listed.is_array()) << r.out;
+    ASSERT_EQ(listed.size(), kFleetShown.size()) << r.out;
+    for (std::size_t i = 0; i < kFleetShown.size(); ++i)
+        EXPECT_EQ(listed[i], expectedJson(kFleetShown[i])) << "record " << i;
+    EXPECT_EQ(requestsOnSegment(0), 1u);
+    EXPECT_EQ(requestsOnSegment(1), 1u);
+}
+
+TEST_F(Scan, CsvAndTableShowTheSameFields) {
+    const std::vector<Shown> segment0(kFleetShown.begin(), kFleetShown.end() - 1);
+
+    const SplitResult csv = scan({"--csv", "-i", "vq0"});
+    ASSERT_TRUE(csv.exitedWith(0)) << describeStatus(csv.waitStatus) << "\n" << csv.err;
+    const auto csvLines = lines(csv.out);
+    ASSERT_EQ(csvLines.size(), segment0.size() + 1) << csv.out;
+    EXPECT_EQ(csvLines[0],
+              "serial,mac,addressMode,dhcp,ip,mask,neighbourhood,link,version,softwareVersion,"
+              "adapter");
+    for (std::size_t i = 0; i < segment0.size(); ++i)
+        EXPECT_EQ(csvLines[i + 1], expectedCsvRow(segment0[i]));
+
+    const SplitResult table = scan({"-i", "vq0"});
+    ASSERT_TRUE(table.exitedWith(0)) << describeStatus(table.waitStatus) << "\n" << table.err;
+    const auto rows = lines(table.out);
+    ASSERT_EQ(rows.size(), segment0.size() + 1) << table.out;
+    EXPECT_EQ(cells(rows[0]), (std::vector<std::string>{"Serial", "MAC", "DHCP", "IP address",
+                                                        "Mask", "Neighbourhood", "Link",
+                                                        "Version", "Adapter"}));
+    for (std::size_t i = 0; i < segment0.size(); ++i) {
+        EXPECT_EQ(cells(rows[i + 1]), expectedTableRow(segment0[i])) << rows[i + 1];
+        // Columns line up: every row is as wide as the header up to the last column.
+        EXPECT_EQ(rows[i + 1].find(segment0[i].adapter), rows[0].find("Adapter")) << rows[i + 1];
+    }
+}
+
+TEST_F(Scan, OnlyTheNamedAdapterIsSwept) {
+    const SplitResult r = scan({"--json", "-i", "vq1"});
+    ASSERT_TRUE(r.exitedWith(0)) << describeStatus(r.waitStatus) << "\n" << r.err;
+    EXPECT_EQ(json::parse(r.out), json::array({expectedJson(kFleetShown.back())}));
+    EXPECT_EQ(requestsOnSegment(0), 0u) << "vq0 was swept too";
+    EXPECT_EQ(requestsOnSegment(1), 1u);
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(Scan, ANameThatIsNotAnAdapterIsWarnedAboutAndNotSwept) {
+    const SplitResult r = scan({"-i", "vq7", "-i", "lo"});
+    ASSERT_TRUE(r.exitedWith(0)) << describeStatus(r.waitStatus) << "\n" << r.err;
+    EXPECT_EQ(r.out, "No box answered on 0 adapters.\n");
+    for (const char* name : {"vq7", "lo"})
+        EXPECT_NE(r.err.find(std::string("velqorin: ") + name +
+                             " is not a usable Ethernet adapter"),
+                  std::string::npos)
+            << r.err;
+    EXPECT_EQ(requestsOnSegment(0) + requestsOnSegment(1), 0u);
+}
+
+TEST_F(Scan, WithoutRawAccessItSaysSoAndExitsWith3) {
+    const SplitResult r = runCommandSplit(inWorkstation(
+        {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", VELQORIN_CLI, "scan"}));
+    EXPECT_TRUE(r.exitedWith(3)) << describeStatus(r.waitStatus) << "\n" << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("no raw network access"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("setcap cap_net_raw"), std::string::npos) << r.err;
+    EXPECT_EQ(requestsOnSegment(0) + requestsOnSegment(1), 0u);
+}
+
+TEST_F(Scan, ProgressGoesToTheTerminalNeverToStandardOutput) {
+    int master = -1, slave = -1;
+    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0) << std::strerror(errno);
+    Fd terminal(master), terminalSide(slave);
+    Fd out(::memfd_create("stdout", MFD_CLOEXEC));
+    ASSERT_TRUE(out);
+    Child child = Child::spawn(inWorkstation({VELQORIN_CLI, "scan", "--json", "-i", "vq0"}),
+                               {-1, out.get(), terminalSide.get()});
+    terminalSide.reset();
+
+    // The terminal must be read while the sweep runs, or the progress line would block.
+    std::string shown;
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    for (;;) {
+        pollfd p{terminal.get(), POLLIN, 0};
+        if (::poll(&p, 1, 200) > 0) {
+            char buffer[1024];
+            const ssize_t n = ::read(terminal.get(), buffer, sizeof buffer);
+            if (n > 0) {
+                shown.append(buffer, static_cast<std::size_t>(n));
+                continue;
+            }
+            if (n < 0 && errno != EIO) FAIL() << std::strerror(errno);
+            break;  // EIO: every writer has gone
+        }
+        if (std::chrono::steady_clock::now() > deadline) FAIL() << "no end after 30 s";
+    }
+    const auto status = child.waitFor(5s);
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(describeStatus(*status), "exited with status 0");
+
+    EXPECT_NE(shown.find("sweeping vq0 (1 of 1)"), std::string::npos) << shown;
+    const std::string printed = readFrom(out.get());
+    EXPECT_EQ(printed.find("sweeping"), std::string::npos) << printed;
+    EXPECT_EQ(printed.find_first_of("\r\033"), std::string::npos) << printed;
+    const json listed = json::parse(printed);
+    EXPECT_EQ(listed.size(), kFleetShown.size() - 1) << printed;
+}
+
+}  // namespace
+}  // namespace velqorin::e2e
