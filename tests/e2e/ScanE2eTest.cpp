@@ -93,12 +93,16 @@ json expectedJson(const Shown& s) {
             {"link", s.link},
             {"version", s.version},
             {"softwareVersion", s.softwareVersion},
-            {"adapter", s.adapter}};
+            {"adapter", s.adapter},
+            // the fleet's boxes are all masters
+            {"syncMode", "master"},
+            {"syncMaster", nullptr},
+            {"syncFloor", nullptr}};
 }
 
 std::vector<std::string> expectedTableRow(const Shown& s) {
     return {s.serial, s.mac, s.dhcpColumn, s.ip, s.mask, s.neighbourhood ? "yes" : "no",
-            s.link,   s.version, s.adapter};
+            s.link,   s.version, s.adapter, "master"};
 }
 
 std::string expectedCsvRow(const Shown& s) {
@@ -106,7 +110,7 @@ std::string expectedCsvRow(const Shown& s) {
     row << s.serial << ',' << s.mac << ',' << s.addressMode << ','
         << (std::string(s.addressMode) == "dhcp" ? "true" : "false") << ',' << s.ip << ','
         << s.mask << ',' << (s.neighbourhood ? "true" : "false") << ',' << s.link << ','
-        << s.version << ',' << s.softwareVersion << ',' << s.adapter;
+        << s.version << ',' << s.softwareVersion << ',' << s.adapter << ",master,,";
     return row.str();
 }
 
@@ -186,7 +190,7 @@ TEST_F(Scan, CsvAndTableShowTheSameFields) {
     ASSERT_EQ(csvLines.size(), segment0.size() + 1) << csv.out;
     EXPECT_EQ(csvLines[0],
               "serial,mac,addressMode,dhcp,ip,mask,neighbourhood,link,version,softwareVersion,"
-              "adapter");
+              "adapter,syncMode,syncMaster,syncFloor");
     for (std::size_t i = 0; i < segment0.size(); ++i)
         EXPECT_EQ(csvLines[i + 1], expectedCsvRow(segment0[i]));
 
@@ -196,7 +200,7 @@ TEST_F(Scan, CsvAndTableShowTheSameFields) {
     ASSERT_EQ(rows.size(), segment0.size() + 1) << table.out;
     EXPECT_EQ(cells(rows[0]), (std::vector<std::string>{"Serial", "MAC", "DHCP", "IP address",
                                                         "Mask", "Neighbourhood", "Link",
-                                                        "Version", "Adapter"}));
+                                                        "Version", "Adapter", "Synchronisation"}));
     for (std::size_t i = 0; i < segment0.size(); ++i) {
         EXPECT_EQ(cells(rows[i + 1]), expectedTableRow(segment0[i])) << rows[i + 1];
         // Columns line up: every row is as wide as the header up to the last column.
