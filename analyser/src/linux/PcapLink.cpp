@@ -144,8 +144,15 @@ bool PcapAdapter::receive(std::chrono::milliseconds timeout, const FrameStep& st
         if (ready > 0) break;
         if (errno != EINTR) return fail("poll(" + name_ + "): " + std::strerror(errno));
     }
-    if (waiter.revents & (POLLERR | POLLNVAL))
-        return fail("the adapter " + name_ + " went away");
+    if (waiter.revents & POLLERR) {
+        // The kernel flags an adapter going down as a socket error that stays until it is
+        // read: left there, every later read would fail at once, even with the adapter up.
+        int pending = 0;
+        socklen_t size = sizeof pending;
+        if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &pending, &size) != 0) pending = errno;
+        return fail("the adapter " + name_ + " went down or away: " + std::strerror(pending));
+    }
+    if (waiter.revents & POLLNVAL) return fail("the adapter " + name_ + " went away");
 
     struct Walk {
         const FrameStep* step;
