@@ -73,10 +73,12 @@ std::unique_ptr<PcapAdapter> PcapAdapter::open(const std::string& name, const Pc
         return false;
     };
     // Promiscuous mode stays off: the kernel filter below keeps our own directed frames.
-    if (!setting("pcap_set_snaplen", pcap_set_snaplen(p.get(), options.snapLength)) ||
+    if ((options.snapLength > 0 &&
+         !setting("pcap_set_snaplen", pcap_set_snaplen(p.get(), options.snapLength))) ||
         !setting("pcap_set_promisc", pcap_set_promisc(p.get(), 0)) ||
         !setting("pcap_set_immediate_mode", pcap_set_immediate_mode(p.get(), 1)) ||
-        !setting("pcap_set_buffer_size", pcap_set_buffer_size(p.get(), options.bufferBytes)))
+        (options.bufferBytes > 0 &&
+         !setting("pcap_set_buffer_size", pcap_set_buffer_size(p.get(), options.bufferBytes))))
         return nullptr;
 
     // Positive results are warnings (promiscuous mode not supported and the like):

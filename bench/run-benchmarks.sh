@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# Runs the benchmark programs in a lab of their own and prints what they measure. Builds
+# nothing: build first (ninja -C build). Needs root, for the lab's namespaces.
+#
+#   bench/run-benchmarks.sh [-b BUILD_DIR] [BENCHMARK...]   # default: build/, all of them
+#   bench/run-benchmarks.sh -l                              # the benchmarks there are
+#
+# The lab is called vqbench unless VELQORIN_BENCH_LAB names another; it is brought up with
+# --replace and always taken down. A benchmark is a function bench_NAME listed in BENCHMARKS;
+# it starts the simulators it needs with start_sim and runs its program with in_ws.
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+root=$(dirname "$here")
+build=$root/build
+lab=${VELQORIN_BENCH_LAB:-vqbench}
+lab_script=$root/lab/lab
+
+# vq0 on br0 and vq1 on br1: each burst has a segment to itself.
+LAB_ADAPTERS=2
+LAB_SEGMENTS=2
+BENCHMARKS=(link_burst)
+
+say() { printf 'run-benchmarks: %s\n' "$*" >&2; }
+die() { say "$*"; exit 1; }
+usage() { sed -n '4,6s/^# \{0,1\}//p' "$0" >&2; exit 2; }
+
+work=""
+sim_pids=()
+lab_is_up=0
+
+cleanup() {
+  local pid
+  for pid in "${sim_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${sim_pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  if [ $lab_is_up -eq 1 ]; then "$lab_script" down "$lab" >/dev/null || say "could not take lab $lab down"; fi
+  [ -z "$work" ] || rm -rf "$work"
+}
+
+# Runs a program in the lab's workstation namespace.
+in_ws() { ip netns exec "$lab-ws" "$@"; }
+
+# start_sim NAME BRIDGE BOXES: the simulator playing BOXES generated boxes on BRIDGE of the
+# LAN side; returns once it answers. Its messages are in $work/NAME.err.
+start_sim() {
+  local name=$1 bridge=$2 boxes=$3 ready=$work/$1.ready i
+  ip netns exec "$lab-lan" "$sim" --interface "$bridge" --generate "$boxes" \
+    --log /dev/null --ready-file "$ready" 2>"$work/$name.err" &
+  sim_pids+=($!)
+  for ((i = 0; i < 200; i++)); do
+    [ -e "$ready" ] && return 0
+    kill -0 "${sim_pids[-1]}" 2>/dev/null || die "simulator $name ended: $(cat "$work/$name.err")"
+    sleep 0.1
+  done
+  die "simulator $name was not ready within 20 s: $(cat "$work/$name.err")"
+}
+
+# stop_sims: ends every simulator started so far, so the next benchmark starts quiet.
+stop_sims() {
+  local pid
+  for pid in "${sim_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${sim_pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  sim_pids=()
+}
+
+# -- The benchmarks -------------------------------------------------------------------------
+
+bench_link_burst() {
+  start_sim burst1000 br0 1000
+  start_sim burst5000 br1 5000
+  echo "== link_burst: replies received when reading 100 ms after one request"
+  in_ws "$build/bench/link_burst" --adapter vq0 --boxes 1000 --repetitions 5
+  echo
+  in_ws "$build/bench/link_burst" --adapter vq1 --boxes 5000 --repetitions 3 \
+    --setting ours --setting default --setting 8MiB
+  stop_sims
+}
+
+# -------------------------------------------------------------------------------------------
+
+main() {
+  local selected=() b
+  while [ $# -gt 0 ]; do
+    case $1 in
+      -b) [ $# -ge 2 ] || usage; build=$(cd "$2" && pwd); shift 2 ;;
+      -l) printf '%s\n' "${BENCHMARKS[@]}"; exit 0 ;;
+      -h|--help) usage ;;
+      -*) usage ;;
+      *) selected+=("$1"); shift ;;
+    esac
+  done
+  [ ${#selected[@]} -gt 0 ] || selected=("${BENCHMARKS[@]}")
+  for b in "${selected[@]}"; do
+    declare -F "bench_$b" >/dev/null || die "no benchmark $b; there are: ${BENCHMARKS[*]}"
+  done
+
+  [ "$(id -u)" -eq 0 ] || { say "needs root (network namespaces)"; exit 77; }
+  sim=$build/tools/box-sim/velqorin-box-sim
+  for program in "$sim" "$build/bench/link_burst"; do
+    [ -x "$program" ] || die "$program is not built; run ninja -C $build first"
+  done
+
+  work=$(mktemp -d "${TMPDIR:-/tmp}/velqorin-bench-XXXXXX")
+  trap cleanup EXIT
+  trap 'exit 130' INT TERM
+  lab_is_up=1  # from here on, down is safe even if up fails half-way
+  "$lab_script" up "$lab" --replace --adapters $LAB_ADAPTERS --segments $LAB_SEGMENTS >/dev/null
+
+  for b in "${selected[@]}"; do "bench_$b"; done
+}
+
+main "$@"
