@@ -27,18 +27,31 @@ usage() { sed -n '4,6s/^# \{0,1\}//p' "$0" >&2; exit 2; }
 
 work=""
 sim_pids=()
+program_pid=""
 lab_is_up=0
 
 cleanup() {
   local pid
+  if [ -n "$program_pid" ]; then
+    kill "$program_pid" 2>/dev/null || true
+    wait "$program_pid" 2>/dev/null || true
+  fi
   for pid in "${sim_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   for pid in "${sim_pids[@]}"; do wait "$pid" 2>/dev/null || true; done
   if [ $lab_is_up -eq 1 ]; then "$lab_script" down "$lab" >/dev/null || say "could not take lab $lab down"; fi
   [ -z "$work" ] || rm -rf "$work"
 }
 
-# Runs a program in the lab's workstation namespace.
-in_ws() { ip netns exec "$lab-ws" "$@"; }
+# Runs a program in the lab's workstation namespace. In the background, so that an
+# interrupt is handled at once rather than when the program ends.
+in_ws() {
+  ip netns exec "$lab-ws" "$@" &
+  program_pid=$!
+  local status=0
+  wait "$program_pid" || status=$?
+  program_pid=""
+  return $status
+}
 
 # start_sim NAME BRIDGE BOXES: the simulator playing BOXES generated boxes on BRIDGE of the
 # LAN side; returns once it answers. Its messages are in $work/NAME.err.
