@@ -1,57 +1,101 @@
 #!/usr/bin/env bash
-# Runs the benchmarks inside a lab of network namespaces, so that no frame reaches a real
-# adapter. Needs root. Builds nothing: build first (cmake --build build).
+# Runs the benchmark programs in a lab of their own and prints what they measure. Builds
+# nothing: build first (ninja -C build). Needs root, for the lab's namespaces.
 #
-#   bench/run-benchmarks.sh [--build DIR] [NAME...]    NAME: sweep (default: every one)
+#   bench/run-benchmarks.sh [-b BUILD_DIR] [BENCHMARK...]   # default: build/, all of them
+#   bench/run-benchmarks.sh -l                              # the benchmarks there are
 #
-# VELQORIN_BENCH_LAB names the lab (default vqbench; it is replaced if it is up and always
-# taken down at the end), VELQORIN_BENCH_RUNS the runs per measured case (default 5).
-# Each benchmark is a function bench_NAME below.
+# The lab is called vqbench unless VELQORIN_BENCH_LAB names another; each benchmark brings
+# it up in the shape it needs (lab_up, with --replace) and it is always taken down.
+# VELQORIN_BENCH_RUNS is the runs per measured case of the sweep benchmark (default 5).
+# A benchmark is a function bench_NAME listed in BENCHMARKS; it starts the simulators it
+# needs with start_sim and runs its program with in_ws.
 set -euo pipefail
 
-root=$(cd "$(dirname "$(readlink -f "$0")")/.." && pwd)
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+root=$(dirname "$here")
 build=$root/build
-lab_script=$root/lab/lab
 lab=${VELQORIN_BENCH_LAB:-vqbench}
+lab_script=$root/lab/lab
+
 runs=${VELQORIN_BENCH_RUNS:-5}
-sim=""
+BENCHMARKS=(link_burst sweep)
+
+say() { printf 'run-benchmarks: %s\n' "$*" >&2; }
+die() { say "$*"; exit 1; }
+usage() { sed -n '4,6s/^# \{0,1\}//p' "$0" >&2; exit 2; }
+
 work=""
-sim_pid=""
-
-say() { printf '\n== %s\n' "$*"; }
-die() { printf 'run-benchmarks: %s\n' "$*" >&2; exit 1; }
-
-lab_up() { "$lab_script" up "$lab" --replace "$@" >/dev/null; }
-in_ws() { "$lab_script" exec "$lab" ws "$@"; }
-
-# start_sim IF SIMULATOR-OPTIONS...: the simulator on the LAN side, once it answers.
-start_sim() {
-  local interface=$1
-  shift
-  stop_sim
-  rm -f "$work/ready"
-  "$lab_script" exec "$lab" lan "$sim" --interface "$interface" --log "$work/sim.log" \
-    --ready-file "$work/ready" "$@" 2>"$work/sim.err" &
-  sim_pid=$!
-  for _ in $(seq 100); do
-    [ -e "$work/ready" ] && return 0
-    kill -0 "$sim_pid" 2>/dev/null || die "the simulator ended early: $(cat "$work/sim.err")"
-    sleep 0.1
-  done
-  die "the simulator was not ready within 10 s"
-}
-
-stop_sim() {
-  [ -n "$sim_pid" ] || return 0
-  kill -TERM "$sim_pid" 2>/dev/null || true
-  wait "$sim_pid" 2>/dev/null || true
-  sim_pid=""
-}
+sim_pids=()
+program_pid=""
+lab_is_up=0
 
 cleanup() {
-  stop_sim
-  "$lab_script" down "$lab" >/dev/null 2>&1 || true
-  if [ -n "$work" ]; then rm -rf "$work"; fi
+  local pid
+  if [ -n "$program_pid" ]; then
+    kill "$program_pid" 2>/dev/null || true
+    wait "$program_pid" 2>/dev/null || true
+  fi
+  for pid in "${sim_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${sim_pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  if [ $lab_is_up -eq 1 ]; then "$lab_script" down "$lab" >/dev/null || say "could not take lab $lab down"; fi
+  [ -z "$work" ] || rm -rf "$work"
+}
+
+# Runs a program in the lab's workstation namespace. In the background, so that an
+# interrupt is handled at once rather than when the program ends.
+in_ws() {
+  ip netns exec "$lab-ws" "$@" &
+  program_pid=$!
+  local status=0
+  wait "$program_pid" || status=$?
+  program_pid=""
+  return $status
+}
+
+# lab_up OPTIONS...: the lab in the shape a benchmark needs, quiet.
+lab_up() {
+  stop_sims
+  lab_is_up=1  # from here on, down is safe even if up fails half-way
+  "$lab_script" up "$lab" --replace "$@" >/dev/null
+}
+
+# start_sim NAME BRIDGE BOXES: the simulator playing BOXES generated boxes on BRIDGE of the
+# LAN side; returns once it answers. Its messages are in $work/NAME.err.
+start_sim() {
+  local name=$1 bridge=$2 boxes=$3 ready=$work/$1.ready i
+  ip netns exec "$lab-lan" "$sim" --interface "$bridge" --generate "$boxes" \
+    --log /dev/null --ready-file "$ready" 2>"$work/$name.err" &
+  sim_pids+=($!)
+  for ((i = 0; i < 200; i++)); do
+    [ -e "$ready" ] && return 0
+    kill -0 "${sim_pids[-1]}" 2>/dev/null || die "simulator $name ended: $(cat "$work/$name.err")"
+    sleep 0.1
+  done
+  die "simulator $name was not ready within 20 s: $(cat "$work/$name.err")"
+}
+
+# stop_sims: ends every simulator started so far, so the next benchmark starts quiet.
+stop_sims() {
+  local pid
+  for pid in "${sim_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${sim_pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  sim_pids=()
+}
+
+# -- The benchmarks -------------------------------------------------------------------------
+
+bench_link_burst() {
+  # vq0 on br0 and vq1 on br1: each burst has a segment to itself.
+  lab_up --adapters 2 --segments 2
+  start_sim burst1000 br0 1000
+  start_sim burst5000 br1 5000
+  echo "== link_burst: replies received when reading 100 ms after one request"
+  in_ws "$build/bench/link_burst" --adapter vq0 --boxes 1000 --repetitions 5
+  echo
+  in_ws "$build/bench/link_burst" --adapter vq1 --boxes 5000 --repetitions 3 \
+    --setting ours --setting default --setting 8MiB
+  stop_sims
 }
 
 # The sweep per adapter against its listening window, with 1 and 3 adapters, on a quiet LAN
@@ -59,48 +103,50 @@ cleanup() {
 # grows and the memory of 10,000 boxes (these two need no lab).
 bench_sweep() {
   local program=$build/bench/sweep_bench
-  [ -x "$program" ] || die "no $program; build it first"
   lab_up --adapters 3 --segments 1
-
-  say "sweep: quiet LAN, $runs runs"
+  echo "== sweep: quiet LAN, $runs runs"
   in_ws "$program" --lab "$lab" --runs "$runs" --benchmark_filter='^Sweep/'
-  say "sweep: five boxes on the LAN, $runs runs"
-  start_sim br0 --generate 5
+  echo "== sweep: five boxes on the LAN, $runs runs"
+  start_sim five br0 5
   in_ws "$program" --lab "$lab" --runs "$runs" --fleet-boxes 5 --benchmark_filter='^Sweep/'
-  say "sweep: a burst of 1000 replies on one adapter, $runs runs"
-  start_sim br0 --generate 1000
+  stop_sims
+  echo "== sweep: a burst of 1000 replies on one adapter, $runs runs"
+  start_sim burst br0 1000
   in_ws "$program" --lab "$lab" --runs "$runs" --fleet-boxes 1000 --benchmark_filter='^Burst/'
-  stop_sim
-
-  say "AddBox as the list grows, and the memory of 10,000 boxes"
+  stop_sims
+  echo "== AddBox as the list grows, and the memory of 10,000 boxes"
   "$program" --benchmark_filter='^(AddBox|Memory)/'
 }
 
+# -------------------------------------------------------------------------------------------
+
 main() {
-  local names=()
+  local selected=() b
   while [ $# -gt 0 ]; do
     case $1 in
-      --build) [ $# -ge 2 ] || die "--build needs a folder"; build=$(readlink -f "$2"); shift 2 ;;
-      -h | --help) sed -n '2,10p' "$0"; exit 0 ;;
-      -*) die "unknown option $1" ;;
-      *) names+=("$1"); shift ;;
+      -b) [ $# -ge 2 ] || usage; build=$(cd "$2" && pwd); shift 2 ;;
+      -l) printf '%s\n' "${BENCHMARKS[@]}"; exit 0 ;;
+      -h|--help) usage ;;
+      -*) usage ;;
+      *) selected+=("$1"); shift ;;
     esac
   done
-  [ ${#names[@]} -gt 0 ] || names=(sweep)
-  for name in "${names[@]}"; do
-    declare -F "bench_$name" >/dev/null || die "no benchmark called $name"
+  [ ${#selected[@]} -gt 0 ] || selected=("${BENCHMARKS[@]}")
+  for b in "${selected[@]}"; do
+    declare -F "bench_$b" >/dev/null || die "no benchmark $b; there are: ${BENCHMARKS[*]}"
   done
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "run-benchmarks: needs root to build the lab and send raw frames in it" >&2
-    exit 77
-  fi
-  sim=$build/tools/box-sim/velqorin-box-sim
-  [ -x "$sim" ] || die "no $sim; build it first"
 
-  work=$(mktemp -d)
+  [ "$(id -u)" -eq 0 ] || { say "needs root (network namespaces)"; exit 77; }
+  sim=$build/tools/box-sim/velqorin-box-sim
+  for program in "$sim" "$build/bench/link_burst" "$build/bench/sweep_bench"; do
+    [ -x "$program" ] || die "$program is not built; run ninja -C $build first"
+  done
+
+  work=$(mktemp -d "${TMPDIR:-/tmp}/velqorin-bench-XXXXXX")
   trap cleanup EXIT
   trap 'exit 130' INT TERM
-  for name in "${names[@]}"; do "bench_$name"; done
+
+  for b in "${selected[@]}"; do "bench_$b"; done
 }
 
 main "$@"

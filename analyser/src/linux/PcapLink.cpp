@@ -73,10 +73,12 @@ std::unique_ptr<PcapAdapter> PcapAdapter::open(const std::string& name, const Pc
         return false;
     };
     // Promiscuous mode stays off: the kernel filter below keeps our own directed frames.
-    if (!setting("pcap_set_snaplen", pcap_set_snaplen(p.get(), options.snapLength)) ||
+    if ((options.snapLength > 0 &&
+         !setting("pcap_set_snaplen", pcap_set_snaplen(p.get(), options.snapLength))) ||
         !setting("pcap_set_promisc", pcap_set_promisc(p.get(), 0)) ||
         !setting("pcap_set_immediate_mode", pcap_set_immediate_mode(p.get(), 1)) ||
-        !setting("pcap_set_buffer_size", pcap_set_buffer_size(p.get(), options.bufferBytes)))
+        (options.bufferBytes > 0 &&
+         !setting("pcap_set_buffer_size", pcap_set_buffer_size(p.get(), options.bufferBytes))))
         return nullptr;
 
     // Positive results are warnings (promiscuous mode not supported and the like):
@@ -144,8 +146,15 @@ bool PcapAdapter::receive(std::chrono::milliseconds timeout, const FrameStep& st
         if (ready > 0) break;
         if (errno != EINTR) return fail("poll(" + name_ + "): " + std::strerror(errno));
     }
-    if (waiter.revents & (POLLERR | POLLNVAL))
-        return fail("the adapter " + name_ + " went away");
+    if (waiter.revents & POLLERR) {
+        // The kernel flags an adapter going down as a socket error that stays until it is
+        // read: left there, every later read would fail at once, even with the adapter up.
+        int pending = 0;
+        socklen_t size = sizeof pending;
+        if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &pending, &size) != 0) pending = errno;
+        return fail("the adapter " + name_ + " went down or away: " + std::strerror(pending));
+    }
+    if (waiter.revents & POLLNVAL) return fail("the adapter " + name_ + " went away");
 
     struct Walk {
         const FrameStep* step;
