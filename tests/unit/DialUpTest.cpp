@@ -117,15 +117,6 @@ TEST_F(DialUpFixture, ASilentOrBrokenFarEndDoesNotKeepTheOthersFromBeingFound) {
     EXPECT_LT(took, 4 * 1.6) << "a link took longer than its connect and answer times";
 }
 
-TEST_F(DialUpFixture, AFarEndWithoutListenerIsSkipped) {
-    farEnd(2, answering(answer("1")));
-    host.links->push_back(pppLink("ppp9", {192, 0, 2, 9}, loopback(9)));  // nobody there
-    farEnd(3, answering(answer("3")));
-    ASSERT_TRUE(analyser.Analyse_Ras());
-    EXPECT_EQ(entries(), (std::vector<std::string>{"1@PPP/WAN Velqorin serial/gsm",
-                                                    "3@PPP/WAN Velqorin serial/gsm"}));
-}
-
 TEST_F(DialUpFixture, DialUpBoxesComeAfterTheLanBoxes) {
     net.link.add("eth0").onSend = [](FakeAdapter& a, const Bytes& request) {
         TAnalyseBuffer reply;

@@ -70,14 +70,6 @@ TEST(RouteTable, DefaultRoutesThroughAGatewayInTableOrder) {
     EXPECT_TRUE(parseDefaultRoutes("header only\n").empty());
 }
 
-TEST(LinkTypeName, AsIpLinkNamesThem) {
-    EXPECT_EQ(linkTypeName(ARPHRD_PPP), "ppp");
-    EXPECT_EQ(linkTypeName(ARPHRD_ETHER), "ether");
-    EXPECT_EQ(linkTypeName(ARPHRD_NONE), "none");
-    EXPECT_EQ(linkTypeName(ARPHRD_IPGRE), "gre");
-    EXPECT_EQ(linkTypeName(4242), "type 4242");
-}
-
 struct FixtureRoot : ::testing::Test {
     fs::path root = fs::temp_directory_path() / ("vqhost-" + std::to_string(::getpid()));
     void SetUp() override {
@@ -128,15 +120,6 @@ TEST_F(FixtureRoot, AdapterDetailsFromTheRouteTableAndTheLeaseFile) {
     const AdapterDetails none = host->adapterDetails("vqnone1");
     EXPECT_FALSE(none.gateway);
     EXPECT_FALSE(none.leaseObtained);
-}
-
-TEST(LinuxPointToPointLinks, ThisMachineCanBeAsked) {
-    const auto links = systemHostNetwork().pointToPointLinks();
-    ASSERT_TRUE(links);
-    for (const PointToPointLink& l : *links) {
-        EXPECT_FALSE(l.name.empty());
-        EXPECT_NE(l.remote, l.local) << l.name;
-    }
 }
 
 int run(std::vector<std::string> args) {

@@ -135,19 +135,13 @@ TEST(InfoQuery, NoListenerMeansNothing) {
     EXPECT_FALSE(received);
 }
 
-TEST(InfoQuery, TheDefaultsArePort5000AndBoundedTimes) {
+TEST(InfoQuery, TheDefaultsArePort5000AndTimesOfAFewSeconds) {
     const InfoQueryLimits& d = infoQueryLimits();
     EXPECT_EQ(d.port, 5000);
     EXPECT_GT(d.connect.count(), 0);
     EXPECT_LE(d.connect, 5s);
     EXPECT_GT(d.answer.count(), 0);
     EXPECT_LE(d.answer, 5s);
-    {
-        const InfoQueryLimits shorter{4242, 10ms, 20ms};
-        const ScopedInfoQueryLimits scope(shorter);
-        EXPECT_EQ(infoQueryLimits().port, 4242);
-    }
-    EXPECT_EQ(infoQueryLimits().port, 5000);
 }
 
 }  // namespace
