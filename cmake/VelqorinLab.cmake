@@ -7,9 +7,10 @@ set(VELQORIN_LAB_SCRIPT ${PROJECT_SOURCE_DIR}/lab/lab)
 set(VELQORIN_LAB_PREFIX "vqt-" CACHE STRING
     "Prefix of the lab (network namespace) names the e2e tests create")
 
-# velqorin_add_lab(NAME [ADAPTERS K] [SEGMENTS S] [MAC_BASE XX])
+# velqorin_add_lab(NAME [ADAPTERS K] [SEGMENTS S] [MAC_BASE XX] [PPP N])
+# PPP N adds N point-to-point links joined by velqorin-tun-relay (lab/README.md).
 function(velqorin_add_lab name)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "ADAPTERS;SEGMENTS;MAC_BASE" "")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "ADAPTERS;SEGMENTS;MAC_BASE;PPP" "")
   if(arg_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "velqorin_add_lab(${name}): unknown arguments ${arg_UNPARSED_ARGUMENTS}")
   endif()
@@ -22,11 +23,18 @@ function(velqorin_add_lab name)
   if(NOT arg_MAC_BASE)
     set(arg_MAC_BASE 00)
   endif()
+  set(ppp_args "")
+  if(arg_PPP)
+    if(NOT TARGET velqorin-tun-relay)
+      message(FATAL_ERROR "velqorin_add_lab(${name}): PPP needs the velqorin-tun-relay target")
+    endif()
+    set(ppp_args --ppp ${arg_PPP} --relay $<TARGET_FILE:velqorin-tun-relay>)
+  endif()
   set(lab ${VELQORIN_LAB_PREFIX}${name})
   # --replace: a lab left behind by a run that was killed does not block the next one.
   add_test(NAME lab_${name}_up
     COMMAND ${VELQORIN_LAB_SCRIPT} up ${lab} --replace --adapters ${arg_ADAPTERS}
-            --segments ${arg_SEGMENTS} --mac-base ${arg_MAC_BASE})
+            --segments ${arg_SEGMENTS} --mac-base ${arg_MAC_BASE} ${ppp_args})
   add_test(NAME lab_${name}_down COMMAND ${VELQORIN_LAB_SCRIPT} down ${lab})
   set_tests_properties(lab_${name}_up PROPERTIES FIXTURES_SETUP lab_${name})
   set_tests_properties(lab_${name}_down PROPERTIES FIXTURES_CLEANUP lab_${name})

@@ -235,6 +235,12 @@ void merge(Lease& into, Lease&& from) {
     if (!from.namesAdapter) return;
     into.namesAdapter = true;
     if (into.server.empty()) into.server = std::move(from.server);
+    if (into.file.empty()) into.file = std::move(from.file);
+}
+
+Lease from(Lease lease, const std::filesystem::path& file) {
+    lease.file = file;
+    return lease;
 }
 
 }  // namespace
@@ -256,7 +262,7 @@ Lease parseKeyValueLease(std::string_view text) {
         else if (key == "SERVER_ADDRESS" || key == "dhcp_server_identifier")
             server = value;
     }
-    return {address || !server.empty(), server};
+    return {address || !server.empty(), server, {}};
 }
 
 Lease parseDhclientLeases(std::string_view text, std::string_view ifname) {
@@ -271,7 +277,7 @@ Lease parseDhclientLeases(std::string_view text, std::string_view ifname) {
             }
             const auto lease = readLeaseBlock(lexer);
             if (!lease) break;
-            if (lease->interface == ifname) result = {true, lease->server};
+            if (lease->interface == ifname) result = {true, lease->server, {}};
         } else if (!skipStatement(lexer, std::move(t))) {
             break;
         }
@@ -290,7 +296,7 @@ Lease parseDhcpMessage(std::string_view bytes) {
         scanOptions(bytes.substr(kFileOffset, kCookieOffset - kFileOffset), options);
     if (options.overload & 2)
         scanOptions(bytes.substr(kSnameOffset, kFileOffset - kSnameOffset), options);
-    return {true, options.server ? dotted(*options.server) : std::string{}};
+    return {true, options.server ? dotted(*options.server) : std::string{}, {}};
 }
 
 bool isNetworkManagerLeaseOf(std::string_view fileName, std::string_view ifname) {
@@ -312,13 +318,15 @@ Lease findLease(const std::filesystem::path& root, std::string_view ifname, unsi
     const std::string index = std::to_string(ifindex);
 
     if (ifindex != 0) {
-        if (const auto text = readLease(root / "run/systemd/netif/leases" / index))
-            merge(result, parseKeyValueLease(*text));
+        const auto networkd = root / "run/systemd/netif/leases" / index;
+        if (const auto text = readLease(networkd))
+            merge(result, from(parseKeyValueLease(*text), networkd));
         // NetworkManager keeps this file for every device it manages, DHCP or not.
-        if (const auto text = readLease(root / "run/NetworkManager/devices" / index)) {
+        const auto device = root / "run/NetworkManager/devices" / index;
+        if (const auto text = readLease(device)) {
             Lease lease = parseKeyValueLease(*text);
             lease.namesAdapter = !lease.server.empty();
-            merge(result, std::move(lease));
+            merge(result, from(std::move(lease), device));
         }
     }
     if (!safeFileName(ifname)) return result;
@@ -329,7 +337,7 @@ Lease findLease(const std::filesystem::path& root, std::string_view ifname, unsi
         if (const auto text = readLease(nmFolder / name)) {
             Lease lease = parseDhclientLeases(*text, ifname);
             if (!lease.namesAdapter) lease = parseKeyValueLease(*text);
-            merge(result, std::move(lease));
+            merge(result, from(std::move(lease), nmFolder / name));
         }
     }
 
@@ -339,13 +347,13 @@ Lease findLease(const std::filesystem::path& root, std::string_view ifname, unsi
         if (!name.starts_with("dhclient") || !name.ends_with(".leases")) continue;
         if (const auto text = readLease(dhclientFolder / name)) {
             Lease lease = parseDhclientLeases(*text, ifname);
-            if (lease.namesAdapter) dhclient = std::move(lease);
+            if (lease.namesAdapter) dhclient = from(std::move(lease), dhclientFolder / name);
         }
     }
     merge(result, std::move(dhclient));
 
-    if (const auto bytes = readLease(root / "var/lib/dhcpcd" / (std::string(ifname) + ".lease")))
-        merge(result, parseDhcpMessage(*bytes));
+    const auto dhcpcd = root / "var/lib/dhcpcd" / (std::string(ifname) + ".lease");
+    if (const auto bytes = readLease(dhcpcd)) merge(result, from(parseDhcpMessage(*bytes), dhcpcd));
     return result;
 }
 

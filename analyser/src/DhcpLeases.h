@@ -12,6 +12,7 @@ namespace velqorin {
 struct Lease {
     bool namesAdapter = false;  // some client holds (or held) a lease for the adapter
     std::string server;         // the server address the lease names, as text; may be empty
+    std::filesystem::path file; // findLease: the first file that named the adapter
 };
 
 // Lease files are read up to this size; a longer file is read in part.

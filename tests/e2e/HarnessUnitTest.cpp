@@ -96,6 +96,21 @@ TEST(LabState, ReadsWhatUpRecorded) {
 
 class BadLabState : public ::testing::TestWithParam<const char*> {};
 
+TEST(LabState, ReadsThePointToPointLinks) {
+    const LabInfo lab = parseLabState(std::string(kState) +
+                                      "ppp=2\nnetns=demo-far\nrelay=4242\n"
+                                      "link=ppp0 203.0.113.129 203.0.113.130 far0\n"
+                                      "link=ppp1 203.0.113.133 203.0.113.134 far1\n");
+    EXPECT_EQ(lab.far(), "demo-far");
+    EXPECT_EQ(lab.linkCount, 2u);
+    ASSERT_EQ(lab.links.size(), 2u);
+    EXPECT_EQ(lab.links[1].name, "ppp1");
+    EXPECT_EQ(lab.links[1].local, "203.0.113.133");
+    EXPECT_EQ(lab.links[1].remote, "203.0.113.134");
+    EXPECT_EQ(lab.links[1].farDevice, "far1");
+    EXPECT_THROW(parseLabState("name=x\nlink=ppp0 203.0.113.129\n"), HarnessError);
+}
+
 TEST_P(BadLabState, IsRefused) { EXPECT_THROW(parseLabState(GetParam()), HarnessError); }
 
 INSTANTIATE_TEST_SUITE_P(Texts, BadLabState,

@@ -4,7 +4,11 @@
 #include <netinet/in.h>
 #include <unistd.h>
 
+#include <sched.h>
+
 #include <cstring>
+#include <string>
+#include <thread>
 
 #include "velqorin/NetworkAnalyse.h"
 
@@ -70,6 +74,42 @@ TEST(SharedLibrary, InventoryAndStartupChecksAreExported) {
         EXPECT_STRNE(rec->name, "lo");
     }
     EXPECT_EQ(count, analyser.CountNetworkInterfaces());
+}
+
+struct ReportsSeen {
+    std::string titles;
+};
+
+TEST(SharedLibrary, ReportsGoToTheInstalledSink) {
+    ReportsSeen seen;
+    CVelqorinNetworkAnalyse::SetReportSink(
+        [](void* context, const char* title, const char*, CVelqorinNetworkAnalyse::ReportIcon) {
+            static_cast<ReportsSeen*>(context)->titles += title;
+        },
+        &seen);
+    CVelqorinNetworkAnalyse analyser;
+    analyser.NetworkTest1();
+    analyser.NetworkTest2();
+    analyser.NetworkTest3();
+    CVelqorinNetworkAnalyse::SetReportSink(nullptr, nullptr);
+    EXPECT_EQ(seen.titles, "__NetworkTest1()____NetworkTest2()____NetworkTest3()__");
+}
+
+TEST(SharedLibrary, DialUpPassIsExported) {
+    CVelqorinNetworkAnalyse analyser;
+    // Text that is no address asks no one.
+    EXPECT_TRUE(CVelqorinNetworkAnalyse::RecupVelqorinInfo(&analyser, "no address"));
+    EXPECT_EQ(analyser.CountBox(), 0);
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root for a network namespace of its own";
+    // In an empty namespace of its own, so that no real link of this machine is asked.
+    bool isolated = false, listed = false;
+    std::thread([&] {
+        isolated = ::unshare(CLONE_NEWNET) == 0;
+        if (isolated) listed = analyser.Analyse_Ras();
+    }).join();
+    if (!isolated) GTEST_SKIP() << "cannot create a network namespace";
+    EXPECT_TRUE(listed);
+    EXPECT_EQ(analyser.CountBox(), 0);
 }
 
 }  // namespace

@@ -243,6 +243,12 @@ int scan(const ScanOptions& options) {
     CVelqorinNetworkAnalyse analyser;
     std::set<std::string> swept;
     if (const int code = sweep(analyser, options.interfaces, swept); code != kOk) return code;
+    int result = kOk;
+    if (options.dialUp && !analyser.Analyse_Ras()) {
+        std::cerr << "velqorin: cannot list the point-to-point links; no box behind a dial-up "
+                     "link is listed\n";
+        result = kNoAdapterList;
+    }
     const auto rows = rowsOf(analyser);
     if (options.json)
         std::cout << jsonText(rows);
@@ -250,10 +256,11 @@ int scan(const ScanOptions& options) {
         std::cout << csvText(rows);
     else if (rows.empty())
         std::cout << "No box answered on " << swept.size() << " adapter"
-                  << (swept.size() == 1 ? "" : "s") << ".\n";
+                  << (swept.size() == 1 ? "" : "s")
+                  << (options.dialUp ? " or behind a point-to-point link" : "") << ".\n";
     else
         std::cout << tableText(rows);
-    return kOk;
+    return result;
 }
 
 int interfaces(bool json) {
@@ -261,6 +268,51 @@ int interfaces(bool json) {
     analyser.getIps();
     std::cout << (json ? interfacesJson(analyser) : interfacesText(analyser));
     return kOk;
+}
+
+namespace {
+
+struct ReportPrinter {
+    int shown = 0;
+    bool endedWithBlankLine = false;
+    bool listingFailed = false;
+
+    // Reports one after the other, one empty line between them.
+    static void print(void* self, const char* title, const char* text,
+                      CVelqorinNetworkAnalyse::ReportIcon icon) {
+        auto& p = *static_cast<ReportPrinter*>(self);
+        const std::string body = text != nullptr ? text : "";
+        if (p.shown++ > 0 && !p.endedWithBlankLine) std::cout << '\n';
+        std::cout << title << '\n' << body;
+        if (!body.empty() && body.back() != '\n') std::cout << '\n';
+        p.endedWithBlankLine = body.ends_with("\n\n");
+        if (icon == CVelqorinNetworkAnalyse::ReportError) p.listingFailed = true;
+    }
+};
+
+// Puts the default sink back however diag ends.
+struct SinkInstalled {
+    explicit SinkInstalled(ReportPrinter& printer) {
+        CVelqorinNetworkAnalyse::SetReportSink(&ReportPrinter::print, &printer);
+    }
+    ~SinkInstalled() { CVelqorinNetworkAnalyse::SetReportSink(nullptr, nullptr); }
+    SinkInstalled(const SinkInstalled&) = delete;
+    SinkInstalled& operator=(const SinkInstalled&) = delete;
+};
+
+}  // namespace
+
+int diag() {
+    ReportPrinter printer;
+    {
+        const SinkInstalled installed(printer);
+        CVelqorinNetworkAnalyse analyser;
+        analyser.NetworkTest1();
+        analyser.NetworkTest2();
+        analyser.NetworkTest3();
+    }
+    std::cout << std::flush;
+    return printer.listingFailed ? kFailed : kOk;
 }
 
 int ping(std::string address) {

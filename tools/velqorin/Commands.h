@@ -22,8 +22,9 @@ enum ExitCode {
 };
 
 inline constexpr const char* kExitCodesHelp =
-    "Exit codes: 0 done; 1 failed (no ping answer); 2 bad usage; 3 no raw network access; "
-    "4 the adapters cannot be listed; 5 refused by the box (wrong password or unlock code, "
+    "Exit codes: 0 done; 1 failed (no ping answer, or diag could not list the dial-up links); "
+    "2 bad usage; 3 no raw network access; 4 the adapters (or, with --dial-up, the "
+    "point-to-point links) cannot be listed; 5 refused by the box (wrong password or unlock code, "
     "or expired challenge); 6 no answer from the box; 7 no box with that serial number; "
     "8 the box answers on several adapters (use --interface); 9 bad input, nothing sent; "
     "10 declined at a question.";
@@ -32,6 +33,7 @@ struct ScanOptions {
     std::vector<std::string> interfaces;
     bool json = false;
     bool csv = false;
+    bool dialUp = false;  // also ask the boxes behind the point-to-point links
 };
 
 struct BoxTarget {
@@ -61,6 +63,9 @@ struct SyncOptions {
 int scan(const ScanOptions& options);
 int interfaces(bool json);
 int ping(std::string address);
+// The three network diagnostic reports on standard output; 1 when one of them says that
+// the links could not be listed.
+int diag();
 int configure(const ConfigureOptions& options);
 int sync(const SyncOptions& options);
 int unlock(const BoxTarget& target);

@@ -30,11 +30,17 @@ int main(int argc, char** argv) {
                             "Sweep only this adapter (may be repeated)");
     auto* jsonFlag = scanCommand->add_flag("--json", scanOptions.json, "One JSON record per box");
     scanCommand->add_flag("--csv", scanOptions.csv, "CSV with a header line")->excludes(jsonFlag);
+    scanCommand->add_flag("--dial-up", scanOptions.dialUp,
+                          "Also ask the boxes behind the active point-to-point (dial-up) links, "
+                          "over TCP port 5000");
 
     bool interfacesJson = false;
     auto* interfacesCommand =
         app.add_subcommand("interfaces", "List the workstation's interfaces as the sweep records them");
     interfacesCommand->add_flag("--json", interfacesJson, "As JSON");
+
+    auto* diagCommand = app.add_subcommand(
+        "diag", "Print the network diagnostic reports: host parameters, adapters, dial-up links");
 
     std::string address;
     auto* pingCommand = app.add_subcommand("ping", "Send one ICMP echo and wait 500 ms for it");
@@ -87,6 +93,7 @@ int main(int argc, char** argv) {
     if (*scanCommand) return scan(scanOptions);
     if (*interfacesCommand) return interfaces(interfacesJson);
     if (*pingCommand) return ping(address);
+    if (*diagCommand) return diag();
     if (*configureCommand) return configure(configureOptions);
     if (*syncCommand) return sync(syncOptions);
     if (*unlockCommand) return unlock(unlockTarget);

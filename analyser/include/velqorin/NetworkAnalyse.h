@@ -15,6 +15,11 @@ class VELQORIN_API CVelqorinNetworkAnalyse {
 public:
     // Told as the sweep turns to each adapter, so a caller can show progress.
     using SweepProgress = void (*)(void* context, const char* adapterName, int index, int count);
+    // How a diagnostic report wants to be shown.
+    enum ReportIcon { ReportInformation = 0, ReportWarning = 1, ReportError = 2 };
+    // Shows one diagnostic report: its title and its text (lines ending in '\n').
+    using ReportSink = void (*)(void* context, const char* title, const char* text,
+                                ReportIcon icon);
 
     static constexpr std::size_t kTokenSize = 30;
     static constexpr std::size_t kTokenLength = 27;
@@ -55,6 +60,18 @@ public:
     // `progress` (which may be null) as it turns to each adapter.
     bool AnalyseAdapters(const char* const* only, int onlyCount, SweepProgress progress,
                          void* context);
+    // The sweep, then, when `withDialUp` is set, the dial-up pass whatever the sweep
+    // returned. True when the sweep and (if it ran) the dial-up pass both were.
+    bool Analyse(bool withDialUp);
+    // The dial-up pass: asks the box at the far end of every active point-to-point link
+    // for its identity and lists it after the boxes already found, under the adapter
+    // name "PPP/WAN Velqorin serial/gsm"; a box reached by two links is listed once.
+    // False when the links cannot be listed; true otherwise, also when none answers.
+    // Blocks for up to about 8 seconds per link whose box does not answer.
+    bool Analyse_Ras();
+    // Asks the box at the dotted IPv4 `address` (TCP port 5000) and, on a usable answer,
+    // adds its record to `analyser`'s list. Always true.
+    static bool RecupVelqorinInfo(CVelqorinNetworkAnalyse* analyser, const char* address);
 
     // The first record whose 8-byte MAC equals the 8 bytes at `mac`, or null.
     CVelqorinNetworkInterface* getNetworkInterface(const unsigned char* mac) const;
@@ -73,6 +90,18 @@ public:
     // its DHCP state cannot be told; otherwise `dhcp` says whether it uses DHCP and
     // `dhcpServer` whether a usable server address is known for it as well.
     bool getReg(const char* adapterName, bool* dhcp, bool* dhcpServer);
+    // Diagnostic reports for support, each shown through the report sink: the host name,
+    // domain and DNS servers ("__NetworkTest1()__"); every adapter with its address,
+    // gateway and DHCP state ("__NetworkTest2()__"); every active point-to-point link
+    // ("__NetworkTest3()__": warning icon when there is none, error icon when the links
+    // cannot be listed). A report is never cut, however long.
+    void NetworkTest1();
+    void NetworkTest2();
+    void NetworkTest3();
+    // Where the reports go, for the whole process. Null (the start) prints the title,
+    // then the text, on standard output. The sink is called on the caller's thread.
+    static void SetReportSink(ReportSink sink, void* context);
+
     // Always true: the library has no separate runtime to match.
     bool CheckVersion();
     // True when this process may capture and send raw frames (root or CAP_NET_RAW).

@@ -75,6 +75,11 @@ LabInfo parseLabState(std::string_view text) {
         } else if (key == "adapter") {
             need(5);
             lab.adapters.push_back({fields[0], parseMac(fields[1]), fields[2], fields[3], fields[4]});
+        } else if (key == "ppp") {
+            lab.linkCount = count(value, lineNumber);
+        } else if (key == "link") {
+            need(4);
+            lab.links.push_back({fields[0], fields[1], fields[2], fields[3]});
         }
         // Keys this harness does not know are for other readers; they are skipped.
     }
@@ -96,6 +101,10 @@ LabInfo readLab(const std::string& name, const std::string& stateDir) {
         throw HarnessError("lab " + name + " is incomplete: " + std::to_string(lab.adapters.size()) +
                            " of " + std::to_string(lab.adapterCount) +
                            " adapters recorded; an `up` may still be running");
+    if (lab.links.size() != lab.linkCount)
+        throw HarnessError("lab " + name + " is incomplete: " + std::to_string(lab.links.size()) +
+                           " of " + std::to_string(lab.linkCount) +
+                           " point-to-point links recorded; an `up` may still be running");
     return lab;
 }
 

@@ -27,6 +27,15 @@ struct LabBridge {
     std::string address;
 };
 
+// A point-to-point link: `name` (pppI) in the workstation namespace, `farDevice` (farI)
+// in LAB-far, joined by the lab's TUN relay.
+struct LabLink {
+    std::string name;
+    std::string local;   // "203.0.113.129"
+    std::string remote;  // the far end's address
+    std::string farDevice;
+};
+
 struct LabInfo {
     std::string name;
     unsigned adapterCount = 0;
@@ -35,9 +44,12 @@ struct LabInfo {
     std::vector<std::string> namespaces;
     std::vector<LabBridge> bridges;
     std::vector<LabAdapter> adapters;
+    unsigned linkCount = 0;
+    std::vector<LabLink> links;
 
     std::string workstation() const { return name + "-ws"; }
     std::string lan() const { return name + "-lan"; }
+    std::string far() const { return name + "-far"; }
 };
 
 // The state file's text (README in lab/); throws HarnessError naming the bad line.

@@ -1,0 +1,56 @@
+// Boxes behind the workstation's dial-up links: found by asking each link's far end over
+// TCP, and listed with the boxes of the LAN.
+#include <arpa/inet.h>
+
+#include <cstring>
+#include <exception>
+
+#include "HostNetwork.h"
+#include "InfoAnswer.h"
+#include "InfoQuery.h"
+#include "velqorin/NetworkAnalyse.h"
+
+using namespace velqorin;
+
+bool CVelqorinNetworkAnalyse::Analyse(bool withDialUp) {
+    const bool swept = Analyse();
+    if (!withDialUp) return swept;
+    const bool dialled = Analyse_Ras();
+    return swept && dialled;
+}
+
+bool CVelqorinNetworkAnalyse::Analyse_Ras() {
+    try {
+        const auto links = hostNetwork().pointToPointLinks();
+        if (!links) return false;
+        // Every link is asked, however many there are.
+        for (const PointToPointLink& link : *links)
+            RecupVelqorinInfo(this, ipText(link.remote.data()).c_str());
+        return true;
+    } catch (const std::exception&) {
+        return false;  // out of memory: whatever was added stays listed
+    }
+}
+
+bool CVelqorinNetworkAnalyse::RecupVelqorinInfo(CVelqorinNetworkAnalyse* analyser,
+                                                const char* address) {
+    if (analyser == nullptr || address == nullptr) return true;
+    try {
+        char text[INET_ADDRSTRLEN] = {};
+        const std::size_t length = strnlen(address, sizeof text);
+        if (length == sizeof text) return true;  // longer than any dotted address
+        std::memcpy(text, address, length);
+        std::array<std::uint8_t, 4> remote{};
+        if (inet_pton(AF_INET, text, remote.data()) != 1) return true;
+
+        const auto received = fetchInfoAnswer(remote);
+        if (!received) return true;
+        const auto answer = parseInfoAnswer(*received);
+        if (!answer) return true;
+        const TAnalyseBuffer record = dialUpRecord(*answer, remote);
+        analyser->AddBox(&record, kDialUpAdapterName);
+    } catch (const std::exception&) {
+        // Out of memory: no box, as for a box that did not answer.
+    }
+    return true;
+}
