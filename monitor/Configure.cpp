@@ -49,6 +49,7 @@ TConfigureForm::TConfigureForm(QWidget* parent)
                           Qt::WindowCloseButtonHint),
       ui(std::make_unique<Ui::TConfigureForm>()),
       hashStyle_(std::make_unique<HashPasswordStyle>()) {
+    setFont(formFont());
     ui->setupUi(this);
     setFixedSize(618, 425);
     setModal(true);

@@ -21,6 +21,7 @@ TDebloqueForm::TDebloqueForm(QWidget* parent)
     : QDialog(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint),
       ui(std::make_unique<Ui::TDebloqueForm>()) {
+    setFont(formFont());
     ui->setupUi(this);
     setModal(true);
     connect(ui->OkDebloqueBitBtn, &QPushButton::clicked, this, &TDebloqueForm::OkDebloqueBitBtnClick);

@@ -2,11 +2,20 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QFont>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 
 namespace velqorin::monitor {
+
+QFont formFont() {
+    QFont font;
+    font.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+                      QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans")});
+    font.setPointSize(8);
+    return font;
+}
 
 QString memoLine(const QPlainTextEdit* memo, int line) {
     const QStringList lines = memo->toPlainText().split(QLatin1Char('\n'));

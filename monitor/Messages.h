@@ -3,10 +3,14 @@
 
 #include <QString>
 
+class QFont;
 class QPlainTextEdit;
 class QWidget;
 
 namespace velqorin::monitor {
+
+// The windows' font: small and narrow, as the fixed column widths and captions need.
+QFont formFont();
 
 // Line `line` (from 0) of a window's hidden message table; empty past its end.
 QString memoLine(const QPlainTextEdit* memo, int line);

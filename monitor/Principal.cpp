@@ -55,6 +55,7 @@ TMainForm::TMainForm(QWidget* parent)
                       Qt::WindowCloseButtonHint),
       ui(std::make_unique<Ui::TMainForm>()) {
     initMonitorResources();
+    setFont(formFont());
     ui->setupUi(this);
     setFixedSize(760, 450);
 
