@@ -107,10 +107,9 @@ TMainForm::TMainForm(QWidget* parent)
             PopupMenu->popup(list->viewport()->mapToGlobal(at));
         });
     }
-    // The window sees every key first, and double-clicks anywhere in the list.
+    // The window sees every key first, the logo's double-clicks, and double-clicks
+    // anywhere in the list, rows or not.
     qApp->installEventFilter(this);
-    ui->Image1->installEventFilter(this);
-    ui->VelqorinListView->viewport()->installEventFilter(this);
 
     FormCreate();
 }
@@ -163,10 +162,12 @@ void TMainForm::FormPaint() {
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress) {
         auto* widget = qobject_cast<QWidget*>(watched);
-        // A key travels from the focus widget up through its parents; act on its first stop.
-        QWidget* first = QApplication::focusWidget();
-        if (widget != nullptr && widget->window() == this &&
-            (widget == first || (first == nullptr && widget == this))) {
+        // A key the focus widget leaves travels on to its parents: act on its first stop only.
+        const bool travelling = event == lastKeyEvent_ && lastKeyReceiver_ != nullptr &&
+                                widget != nullptr && widget == lastKeyReceiver_->parentWidget();
+        lastKeyEvent_ = event;
+        lastKeyReceiver_ = widget;
+        if (!travelling && widget != nullptr && widget->window() == this) {
             const auto* key = static_cast<QKeyEvent*>(event);
             FormKeyDown(key->key(), key->modifiers());
         }

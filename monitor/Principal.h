@@ -6,6 +6,7 @@
 #include <memory>
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 
@@ -86,6 +87,8 @@ private:
     void fillRowTexts(QTreeWidgetItem* row) const;
 
     QString versionCaption_;
+    const QEvent* lastKeyEvent_ = nullptr;
+    QPointer<QWidget> lastKeyReceiver_;
 };
 
 extern TMainForm* MainForm;

@@ -104,6 +104,12 @@ QTranslator* LoadNewResourceModule(int locale) {
 
 QTranslator* currentResourceModule() { return loadedModule().get(); }
 
+void UnloadResourceModule() {
+    if (!loadedModule()) return;
+    QCoreApplication::removeTranslator(loadedModule().get());
+    loadedModule().reset();
+}
+
 void ReinitializeForms() {
     // Installing a translator only posts the change to the windows; the caller expects the
     // new texts at once (the version caption goes on top of them).

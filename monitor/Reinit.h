@@ -42,6 +42,8 @@ void setResourceModuleFolders(const QStringList& folders);
 QTranslator* LoadNewResourceModule(int locale);
 // The module last loaded, or null.
 QTranslator* currentResourceModule();
+// Back to the built-in French texts (windows re-read them when they next get the change).
+void UnloadResourceModule();
 // Every window of ours that exists re-reads its texts now.
 void ReinitializeForms();
 

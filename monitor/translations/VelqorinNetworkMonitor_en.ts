@@ -213,7 +213,7 @@ An error occurred on the network</translation>
     </message>
     <message>
         <source>Voisinage réseau</source>
-        <translation>Network neighbourhood</translation>
+        <translation>Neighbourhood</translation>
     </message>
     <message>
         <source>Connexion</source>
