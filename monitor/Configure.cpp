@@ -184,8 +184,10 @@ void TConfigureForm::OkBitBtnClick() {
     const bool changed = std::memcmp(address.data(), Box->storedRecord.manualIp, 4) != 0;
 
     if (Verdict != 0 && !questionBox(this, ui->LabelCompatible->text() + Message(3))) return;
+    paintPendingNow();
     if (changed && services().ping(socketAddress(address)) && !questionBox(this, Message(4)))
         return;
+    paintPendingNow();
 
     const QByteArray password = ui->PasseEdit->text().toUtf8();
     const int result = services().configNetwork(

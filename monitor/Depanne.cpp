@@ -56,6 +56,7 @@ void TDebloqueForm::FormShow() {
 void TDebloqueForm::OkDebloqueBitBtnClick() {
     if (Box != nullptr) {
         BusyCursor busy;
+        paintPendingNow();
         const QByteArray code = ui->EditDebloque->text().toUtf8();
         const int result = services().effacerMdp(*Box, code.constData());
         if (result == kCommandRefused)

@@ -209,6 +209,7 @@ void TMainForm::RafraichirExecute() {
     TimerConfig.stop();
     ui->CheckBox1->setEnabled(false);
     std::optional<BusyCursor> busy(std::in_place);
+    paintPendingNow();
 
     if (services().sweep(NetworkAnalyse, ui->CheckBox1->isChecked())) {
         ui->VelqorinListView->clear();
