@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 
@@ -83,24 +84,35 @@ struct FakeFleet {
     }
 };
 
+inline QList<QPointer<QTimer>>& pendingModalWatches() {
+    static QList<QPointer<QTimer>> watches;
+    return watches;
+}
+
 // Runs `act` on the next modal window that opens (polling the event loop), so that a test
 // can answer a dialog or message box that the code under test shows with exec().
 inline void onNextModal(std::function<void(QWidget*)> act, int timeoutMs = 5000) {
-    auto* timer = new QTimer;
-    auto* clock = new QElapsedTimer;
-    clock->start();
+    auto* timer = new QTimer(qApp);
+    QElapsedTimer clock;
+    clock.start();
     QWidget* before = QApplication::activeModalWidget();
     timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, [timer, clock, before, act, timeoutMs] {
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, clock, before, act, timeoutMs] {
         QWidget* modal = QApplication::activeModalWidget();
-        if ((modal != nullptr && modal != before) || clock->elapsed() > timeoutMs) {
-            timer->stop();
-            timer->deleteLater();
-            delete clock;
-            if (modal != nullptr && modal != before) act(modal);
-        }
+        const bool appeared = modal != nullptr && modal != before;
+        if (!appeared && clock.elapsed() <= timeoutMs) return;
+        timer->stop();
+        timer->deleteLater();
+        if (appeared) act(modal);
     });
     timer->start();
+    pendingModalWatches().append(timer);
+}
+
+// A watch for a window that never came must not act in the next test.
+inline void cancelModalWatches() {
+    for (const QPointer<QTimer>& timer : pendingModalWatches()) delete timer.data();
+    pendingModalWatches().clear();
 }
 
 struct SeenBox {

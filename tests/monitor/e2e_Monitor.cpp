@@ -69,6 +69,7 @@ protected:
     }
 
     void TearDown() override {
+        monitor::test::cancelModalWatches();
         delete MainForm;
         sim_.reset();
     }

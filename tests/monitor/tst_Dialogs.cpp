@@ -111,6 +111,7 @@ private slots:
     }
 
     void cleanup() {
+        cancelModalWatches();
         form_.reset();
         resetServices();
     }

@@ -82,6 +82,7 @@ private slots:
     }
 
     void cleanup() {
+        cancelModalWatches();
         delete MainForm;
         resetServices();
     }
