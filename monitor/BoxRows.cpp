@@ -1,0 +1,211 @@
+#include "BoxRows.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+
+#include <QBrush>
+#include <QPainter>
+#include <QPalette>
+#include <QRadialGradient>
+#include <QTreeWidget>
+
+#include "Messages.h"
+#include "velqorin/Frame.h"
+
+namespace velqorin::monitor {
+
+namespace {
+
+QPixmap drawLamp(QColor colour) {
+    QPixmap pixmap(16, 16);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QRadialGradient light(QPointF(6.0, 5.5), 8.0);
+    light.setColorAt(0.0, colour.lighter(170));
+    light.setColorAt(1.0, colour.darker(115));
+    painter.setBrush(light);
+    painter.setPen(QPen(colour.darker(180), 1.0));
+    painter.drawEllipse(QRectF(1.5, 1.5, 13.0, 13.0));
+    return pixmap;
+}
+
+int compareKeys(std::uint64_t a, std::uint64_t b) { return a > b ? 1 : (a < b ? -1 : 0); }
+
+std::uint64_t macKey(const TAnalyseBuffer& r) {
+    std::uint64_t key = 0;
+    for (std::size_t i = kMacSize; i-- > 0;) key = key << 8 | r.sourceMac[i];
+    return key;
+}
+
+int linkRank(const TAnalyseBuffer& r) {
+    switch (linkKind(r)) {
+        case LinkKind::Usb: return 0;
+        case LinkKind::Serial: return 1;
+        case LinkKind::Network: return 2;
+    }
+    return 2;
+}
+
+// Byte by byte as unsigned characters up to the first difference or the end of the
+// shorter text, whose terminating NUL then takes part.
+int compareSerialTexts(const TAnalyseBuffer& a, const TAnalyseBuffer& b) {
+    const std::string_view ta = fieldText(a.serialNumber);
+    const std::string_view tb = fieldText(b.serialNumber);
+    for (std::size_t i = 0;; ++i) {
+        const int ca = i < ta.size() ? static_cast<unsigned char>(ta[i]) : 0;
+        const int cb = i < tb.size() ? static_cast<unsigned char>(tb[i]) : 0;
+        if (ca != cb || ca == 0) return ca - cb;
+    }
+}
+
+}  // namespace
+
+const QPixmap& lampPixmap(int index) {
+    static const QPixmap lamps[kLampCount] = {
+        drawLamp(QColor(128, 0, 128)), drawLamp(QColor(150, 150, 150)),
+        drawLamp(QColor(222, 196, 140)), drawLamp(QColor(0, 160, 0)),
+        drawLamp(QColor(220, 0, 0)), drawLamp(QColor(0, 90, 230)),
+    };
+    static const QPixmap none;
+    return index >= 0 && index < kLampCount ? lamps[index] : none;
+}
+
+QIcon rowIcon(int imageIndex, int stateIndex) {
+    QPixmap pixmap(32, 16);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    if (stateIndex != kLampNone) painter.drawPixmap(0, 0, lampPixmap(stateIndex));
+    if (imageIndex != kLampNone) painter.drawPixmap(16, 0, lampPixmap(imageIndex));
+    painter.end();
+    return QIcon(pixmap);
+}
+
+int rowImageIndex(const TAnalyseBuffer& r) {
+    if (loadLe<std::uint32_t>(r.syncSlave) == 0) return kLampGreen;
+    if (loadLe<std::uint32_t>(r.syncFault) != 0) return kLampGrey;
+    if (loadLe<std::uint32_t>(r.syncDone) != 0) return kLampGreen;
+    return kLampRed;
+}
+
+int rowStateIndex(const TAnalyseBuffer& r) {
+    if (loadLe<std::uint32_t>(r.stateIconShown) == 0) return kLampNone;
+    return loadLe<std::uint32_t>(r.stateIconAlt) != 0 ? kLampBlue : kLampBeige;
+}
+
+QString boxCellText(const TAnalyseBuffer& r, int column, const QPlainTextEdit* messages) {
+    switch (column) {
+        case 0: {
+            const std::string_view serial = fieldText(r.serialNumber);
+            return QString::fromLatin1(serial.data(), static_cast<qsizetype>(serial.size()));
+        }
+        case 1: return QString::fromStdString(macText(r.sourceMac));
+        case 2:
+            switch (r.addressMode) {
+                case 1: return memoLine(messages, 0);
+                case 2: return memoLine(messages, 1);
+                case 3: return memoLine(messages, 2);
+                default: return memoLine(messages, 3);
+            }
+        case 3: return QString::fromStdString(ipText(r.currentIp));
+        case 4: return QString::fromStdString(ipText(r.currentMask));
+        case 5: return memoLine(messages, r.neighbourhood == 1 ? 4 : 5);
+        case 6:
+            switch (linkKind(r)) {
+                case LinkKind::Usb: return memoLine(messages, 12);
+                case LinkKind::Serial: return memoLine(messages, 13);
+                case LinkKind::Network: return memoLine(messages, 11);
+            }
+            return {};
+        case 7: return QString::fromStdString(versionText(r));
+        default: return {};
+    }
+}
+
+std::optional<std::int64_t> serialValue(const TAnalyseBuffer& r) {
+    const std::string text(fieldText(r.serialNumber));
+    if (text.empty()) return std::nullopt;
+    errno = 0;
+    char* end = nullptr;
+    const long long value = std::strtoll(text.c_str(), &end, 10);
+    if (errno == ERANGE || end == text.c_str() || *end != '\0') return std::nullopt;
+    return static_cast<std::int64_t>(value);
+}
+
+int compareBoxes(const TAnalyseBuffer& a, const TAnalyseBuffer& b, int column, bool descending) {
+    int result = 0;
+    switch (column) {
+        case 1: result = compareKeys(macKey(a), macKey(b)); break;
+        case 2: result = compareKeys(a.addressMode, b.addressMode); break;
+        case 3:
+            result = compareKeys(loadLe<std::uint32_t>(a.currentIp), loadLe<std::uint32_t>(b.currentIp));
+            break;
+        case 4:
+            result = compareKeys(loadLe<std::uint32_t>(a.currentMask),
+                                 loadLe<std::uint32_t>(b.currentMask));
+            break;
+        case 5: result = compareKeys(a.neighbourhood, b.neighbourhood); break;
+        case 6:
+            result = compareKeys(static_cast<std::uint64_t>(linkRank(a)),
+                                 static_cast<std::uint64_t>(linkRank(b)));
+            break;
+        case 7:
+            result = compareKeys(loadLe<std::uint32_t>(a.softwareVersion),
+                                 loadLe<std::uint32_t>(b.softwareVersion));
+            break;
+        default: {
+            const auto na = serialValue(a);
+            const auto nb = serialValue(b);
+            if (na && nb)
+                result = *na > *nb ? 1 : (*na < *nb ? -1 : 0);
+            else
+                result = compareSerialTexts(a, b);
+            break;
+        }
+    }
+    return descending ? -result : result;
+}
+
+TBoxItem::TBoxItem(CVelqorinBoxOnNetwork* box, int imageIndex, int stateIndex)
+    : QTreeWidgetItem(kType),
+      box_(box),
+      record_(box->storedRecord),
+      imageIndex_(imageIndex),
+      stateIndex_(stateIndex) {
+    setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+    if (imageIndex != kLampNone || stateIndex != kLampNone)
+        setIcon(0, rowIcon(imageIndex, stateIndex));
+}
+
+void TBoxItem::detach() {
+    box_ = nullptr;
+    setSelected(false);
+    setFlags(Qt::NoItemFlags);
+}
+
+TBoxItem* boxItem(QTreeWidgetItem* item) {
+    return item != nullptr && item->type() == TBoxItem::kType ? static_cast<TBoxItem*>(item)
+                                                               : nullptr;
+}
+
+TBoxItem* selectedBoxItem(const QTreeWidget* list) {
+    const QList<QTreeWidgetItem*> selected = list->selectedItems();
+    if (selected.isEmpty()) return nullptr;
+    TBoxItem* item = boxItem(selected.first());
+    return item != nullptr && item->isValidRow() ? item : nullptr;
+}
+
+CVelqorinBoxOnNetwork* selectedBox(const QTreeWidget* list) {
+    TBoxItem* item = selectedBoxItem(list);
+    return item != nullptr ? item->box() : nullptr;
+}
+
+void detachRows(QTreeWidget* list) {
+    list->clearSelection();
+    list->setCurrentItem(nullptr);
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        if (TBoxItem* item = boxItem(list->topLevelItem(i))) item->detach();
+}
+
+}  // namespace velqorin::monitor

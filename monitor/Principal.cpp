@@ -1,0 +1,380 @@
+#include "Principal.h"
+
+#include <algorithm>
+#include <optional>
+#include <vector>
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QStatusBar>
+#include <QUrl>
+
+#include "BoxRows.h"
+#include "Browser.h"
+#include "Configure.h"
+#include "Depanne.h"
+#include "Messages.h"
+#include "Services.h"
+#include "ui_Principal.h"
+#include "velqorin/Frame.h"
+
+using namespace velqorin::monitor;
+
+TMainForm* MainForm = nullptr;
+
+namespace {
+
+constexpr int kRefreshIntervalMs = 60000;
+constexpr int kStatusPanel0Width = 356;
+constexpr int kBoxColumnWidths[8] = {75, 100, 50, 100, 130, 100, 70, 90};
+constexpr int kSyncColumnWidths[5] = {75, 40, 50, 50, 100};
+
+void fixColumns(QTreeWidget* list, const int* widths, int count, bool clickable) {
+    QHeaderView* header = list->header();
+    header->setStretchLastSection(false);
+    header->setSectionsMovable(false);
+    header->setSectionsClickable(clickable);
+    for (int i = 0; i < count; ++i) {
+        header->setSectionResizeMode(i, QHeaderView::Fixed);
+        header->resizeSection(i, widths[i]);
+    }
+    list->setIconSize(QSize(32, 16));
+}
+
+}  // namespace
+
+void initMonitorResources() { Q_INIT_RESOURCE(monitor); }
+
+TMainForm::TMainForm(QWidget* parent)
+    : QMainWindow(parent,
+                  Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                      Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                      Qt::WindowCloseButtonHint),
+      ui(std::make_unique<Ui::TMainForm>()) {
+    initMonitorResources();
+    setFont(formFont());
+    ui->setupUi(this);
+    setFixedSize(760, 450);
+
+    StatusPanel0 = new QLabel(this);
+    StatusPanel0->setObjectName(QStringLiteral("StatusPanel0"));
+    StatusPanel0->setFixedWidth(kStatusPanel0Width);
+    StatusPanel1 = new QLabel(this);
+    StatusPanel1->setObjectName(QStringLiteral("StatusPanel1"));
+    ui->StatusBar1->setSizeGripEnabled(false);
+    ui->StatusBar1->setFixedHeight(19);
+    ui->StatusBar1->addWidget(StatusPanel0);
+    ui->StatusBar1->addWidget(StatusPanel1, 1);
+
+    fixColumns(ui->VelqorinListView, kBoxColumnWidths, 8, true);
+    fixColumns(ui->VelqorinListView2, kSyncColumnWidths, 5, false);
+    ui->ComboBoxFloor->setCurrentIndex(4);
+
+    PopupMenu = new QMenu(this);
+    PopupMenu->setObjectName(QStringLiteral("PopupMenu"));
+    PopupMenu->addAction(ui->Ouvrir);
+    PopupMenu->addAction(ui->Configurer);
+    PopupMenu->addAction(ui->Rafraichir);
+    PopupMenu->setDefaultAction(ui->Ouvrir);
+    ui->Ouvrir->setEnabled(false);
+    ui->Configurer->setEnabled(false);
+
+    TimerConfig.setObjectName(QStringLiteral("TimerConfig"));
+    TimerConfig.setInterval(kRefreshIntervalMs);
+    connect(&TimerConfig, &QTimer::timeout, this, &TMainForm::TimerConfigTimer);
+
+    connect(ui->Ouvrir, &QAction::triggered, this, &TMainForm::OuvrirExecute);
+    connect(ui->Configurer, &QAction::triggered, this, &TMainForm::ConfigurerExecute);
+    connect(ui->Rafraichir, &QAction::triggered, this, &TMainForm::RafraichirExecute);
+    connect(ui->Quitter, &QAction::triggered, this, &TMainForm::QuitterExecute);
+    connect(ui->OuvrirBitBtn, &QPushButton::clicked, this, &TMainForm::OuvrirExecute);
+    connect(ui->ConfigurerBitBtn, &QPushButton::clicked, this, &TMainForm::ConfigurerExecute);
+    connect(ui->RafraichirBitBtn, &QPushButton::clicked, this, &TMainForm::RafraichirExecute);
+    connect(ui->BitBtn1, &QPushButton::clicked, this, &TMainForm::QuitterExecute);
+    connect(ui->CheckBox1, &QCheckBox::clicked, this, &TMainForm::CheckBox1Click);
+
+    connect(ui->VelqorinListView, &QTreeWidget::itemSelectionChanged, this,
+            &TMainForm::VelqorinListViewSelectItem);
+    connect(ui->VelqorinListView2, &QTreeWidget::itemSelectionChanged, this,
+            &TMainForm::VelqorinListView2SelectItem);
+    connect(ui->VelqorinListView->header(), &QHeaderView::sectionClicked, this,
+            &TMainForm::VelqorinListViewColumnClick);
+    for (QTreeWidget* list : {ui->VelqorinListView, ui->VelqorinListView2}) {
+        connect(list, &QWidget::customContextMenuRequested, this, [this, list](const QPoint& at) {
+            PopupMenu->popup(list->viewport()->mapToGlobal(at));
+        });
+    }
+    // The window sees every key first, the logo's double-clicks, and double-clicks
+    // anywhere in the list, rows or not.
+    qApp->installEventFilter(this);
+
+    FormCreate();
+}
+
+TMainForm::~TMainForm() {
+    qApp->removeEventFilter(this);
+    if (MainForm == this) MainForm = nullptr;
+}
+
+QString TMainForm::Message(int line) const { return memoLine(ui->MemoTrad, line); }
+
+void TMainForm::FormCreate() {
+    const QString machine = readLanguage(machineSettingsFile());
+    const QString user = readLanguage(userSettingsFile());
+    if (wantsEnglish(user, machine) && LoadNewResourceModule(kLocaleEnglishUs) != nullptr)
+        ReinitializeForms();
+
+    char version[1000] = {};
+    NetworkAnalyse.GetDistribVersion(version);
+    versionCaption_ = QString::fromUtf8(version);
+    if (!versionCaption_.isEmpty()) QApplication::setApplicationDisplayName(versionCaption_);
+    applyCaption();
+    FirstPaint = true;
+}
+
+void TMainForm::applyCaption() {
+    if (!versionCaption_.isEmpty()) setWindowTitle(versionCaption_);
+}
+
+void TMainForm::paintEvent(QPaintEvent* event) {
+    QMainWindow::paintEvent(event);
+    FormPaint();
+}
+
+void TMainForm::FormPaint() {
+    if (!FirstPaint) return;
+    FirstPaint = false;
+    // Out of the paint itself: the refresh repaints the status bar and blocks for seconds.
+    QTimer::singleShot(0, this, [this] {
+        if (services().captureCheck(NetworkAnalyse)) {
+            RafraichirExecute();
+            return;
+        }
+        errorBox(this, Message(6));
+        close();
+        QCoreApplication::exit(0);
+    });
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        // A key the focus widget leaves travels on to its parents: act on its first stop only.
+        const bool travelling = event == lastKeyEvent_ && lastKeyReceiver_ != nullptr &&
+                                widget != nullptr && widget == lastKeyReceiver_->parentWidget();
+        lastKeyEvent_ = event;
+        lastKeyReceiver_ = widget;
+        if (!travelling && widget != nullptr && widget->window() == this) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            FormKeyDown(key->key(), key->modifiers());
+        }
+    } else if (event->type() == QEvent::MouseButtonDblClick) {
+        if (watched == ui->Image1) Image1DblClick();
+        else if (watched == ui->VelqorinListView->viewport()) OuvrirExecute();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TMainForm::FormKeyDown(int key, Qt::KeyboardModifiers modifiers) {
+    if (key == Qt::Key_D && (modifiers & Qt::ControlModifier)) {
+        CVelqorinBoxOnNetwork* box = selectedBox(ui->VelqorinListView);
+        if (box == nullptr) return;
+        TimerConfig.stop();
+        DebloqueForm->Box = box;
+        if (DebloqueForm->exec() != mrCancel) RafraichirExecute();
+        TimerConfig.start();
+    } else if (key == Qt::Key_F5) {
+        RafraichirExecute();
+    }
+}
+
+void TMainForm::TimerConfigTimer() { RafraichirExecute(); }
+
+void TMainForm::QuitterExecute() { close(); }
+
+void TMainForm::Image1DblClick() { OuvrirExecuteSpec(QString::fromLatin1(kMakerUrl)); }
+
+void TMainForm::setStatus(const QString& text) {
+    StatusPanel0->setText(text);
+    // The sweep blocks the event loop: the text must be on the screen before it starts.
+    ui->StatusBar1->repaint();
+}
+
+void TMainForm::RafraichirExecute() {
+    setStatus(Message(14));
+    ui->RafraichirBitBtn->setEnabled(false);
+    TimerConfig.stop();
+    ui->CheckBox1->setEnabled(false);
+    std::optional<BusyCursor> busy(std::in_place);
+    paintPendingNow();
+
+    if (services().sweep(NetworkAnalyse, ui->CheckBox1->isChecked())) {
+        ui->VelqorinListView->clear();
+        ui->VelqorinListView2->clear();
+        for (CVelqorinBoxOnNetwork* box = NetworkAnalyse.firstBox; box != nullptr; box = box->next) {
+            const TAnalyseBuffer& record = box->storedRecord;
+            auto* row = new TBoxItem(box, rowImageIndex(record), rowStateIndex(record));
+            fillRowTexts(row);
+            ui->VelqorinListView->addTopLevelItem(row);
+            if (velqorin::linkKind(record) == velqorin::LinkKind::Network) VelqorinAddSyncRows(box);
+        }
+    } else {
+        // The sweep has already freed the records the rows point to. The rows stay on the
+        // screen as the last known state, but greyed out and cut from their records.
+        detachRows(ui->VelqorinListView);
+        detachRows(ui->VelqorinListView2);
+    }
+
+    busy.reset();
+    VelqorinListViewSelectItem();
+    VelqorinListView2SelectItem();
+    SortBoxList();
+    SortSyncList();
+
+    setStatus(QString());
+    ui->RafraichirBitBtn->setEnabled(true);
+    ui->CheckBox1->setEnabled(true);
+    // Already running (started by the second tab during the rebuild): keep its interval.
+    if (!TimerConfig.isActive()) TimerConfig.start();
+}
+
+void TMainForm::fillRowTexts(QTreeWidgetItem* row) const {
+    TBoxItem* item = boxItem(row);
+    if (item == nullptr || row->treeWidget() == ui->VelqorinListView2) return;
+    for (int column = 0; column < 8; ++column) {
+        row->setText(column, boxCellText(item->record(), column, ui->MemoTrad));
+        row->setTextAlignment(column, (column == 0 ? Qt::AlignLeft : Qt::AlignHCenter) | Qt::AlignVCenter);
+    }
+}
+
+void TMainForm::setCommandsEnabled(bool open, bool configure) {
+    ui->OuvrirBitBtn->setEnabled(open);
+    ui->Ouvrir->setEnabled(open);
+    ui->ConfigurerBitBtn->setEnabled(configure);
+    ui->Configurer->setEnabled(configure);
+}
+
+void TMainForm::VelqorinListViewSelectItem() {
+    TBoxItem* item = selectedBoxItem(ui->VelqorinListView);
+    const bool configurable =
+        item != nullptr && velqorin::linkKind(item->record()) == velqorin::LinkKind::Network;
+    setCommandsEnabled(item != nullptr, configurable);
+}
+
+void TMainForm::VelqorinListView2SelectItem() {
+    const bool valid = selectedBoxItem(ui->VelqorinListView2) != nullptr;
+    setCommandsEnabled(valid, valid);
+}
+
+void TMainForm::CheckBox1Click() { RafraichirExecute(); }
+
+void TMainForm::ConfigurerExecute() {
+    if (TBoxItem* item = selectedBoxItem(ui->VelqorinListView)) {
+        CVelqorinBoxOnNetwork* box = item->box();
+        ConfigureForm->Box = box;
+        if (velqorin::linkKind(box->storedRecord) != velqorin::LinkKind::Network) return;
+        TimerConfig.stop();
+        unsigned char mac[8];
+        ConfigureForm->NetInterface = NetworkAnalyse.getNetworkInterface(box->getMac(mac));
+        if (ConfigureForm->exec() != mrCancel) {
+            delete item;
+            VelqorinListViewSelectItem();
+        }
+        TimerConfig.start();
+    } else if (selectedBoxItem(ui->VelqorinListView2) != nullptr) {
+        VelqorinInitInfos(true);
+    }
+}
+
+void TMainForm::VelqorinPrintfDate(std::uint32_t seconds, QString& text) {
+    text = QString::fromStdString(velqorin::durationText(seconds));
+}
+
+void TMainForm::VelqorinListViewColumnClick(int column) {
+    SortColumn = static_cast<std::uint8_t>(column >= 1 && column <= 7 ? column : 0);
+    if (SortColumn == LastSortColumn) SortDescending = !SortDescending;
+    LastSortColumn = SortColumn;
+    SortBoxList();
+}
+
+int TMainForm::VelqorinListViewCompare(QTreeWidgetItem* row1, QTreeWidgetItem* row2) const {
+    const TBoxItem* b1 = boxItem(row1);
+    const TBoxItem* b2 = boxItem(row2);
+    if (b1 == nullptr || b2 == nullptr) return 0;
+    return compareBoxes(b1->record(), b2->record(), SortColumn, SortDescending);
+}
+
+void TMainForm::SortBoxList() {
+    QTreeWidget* list = ui->VelqorinListView;
+    QTreeWidgetItem* selected = list->selectedItems().value(0);
+    QTreeWidgetItem* current = list->currentItem();
+    const QSignalBlocker quiet(list);
+    std::vector<QTreeWidgetItem*> rows;
+    while (list->topLevelItemCount() > 0) rows.push_back(list->takeTopLevelItem(0));
+    std::stable_sort(rows.begin(), rows.end(), [this](QTreeWidgetItem* a, QTreeWidgetItem* b) {
+        return VelqorinListViewCompare(a, b) < 0;
+    });
+    for (QTreeWidgetItem* row : rows) list->addTopLevelItem(row);
+    if (current != nullptr) list->setCurrentItem(current, 0, QItemSelectionModel::NoUpdate);
+    if (selected != nullptr) selected->setSelected(true);
+}
+
+void TMainForm::OuvrirExecute() {
+    QString url;
+    if (TBoxItem* item = selectedBoxItem(ui->VelqorinListView)) {
+        url = QStringLiteral("http://") + item->text(3);
+    } else if (TBoxItem* sync = boxItem(ui->VelqorinListView2->selectedItems().value(0));
+               sync != nullptr && sync->box() != nullptr) {
+        // A separator row carries its master's record, and so opens the master.
+        url = QStringLiteral("http://") + QString::fromStdString(velqorin::ipText(sync->record().currentIp));
+    } else {
+        return;
+    }
+    OuvrirExecuteSpec(url);
+}
+
+void TMainForm::OuvrirExecuteSpec(const QString& url) {
+    const QString browser = GetBrowserCommand();
+    if (browser.isEmpty())
+        services().openWithDesktop(QUrl(url));
+    else
+        services().startBrowser(browser, url);
+}
+
+QString TMainForm::GetBrowserCommand() {
+    if (!BrowserCommand.isEmpty()) return BrowserCommand;
+    const QString registration = services().browserRegistration();
+    if (!registration.isEmpty()) BrowserCommand = reduceBrowserCommand(registration);
+    return BrowserCommand;
+}
+
+void TMainForm::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::LanguageChange) ReinitializeForm();
+    QMainWindow::changeEvent(event);
+}
+
+void TMainForm::ReinitializeForm() {
+    ui->retranslateUi(this);
+    for (int i = 0; i < ui->VelqorinListView->topLevelItemCount(); ++i)
+        fillRowTexts(ui->VelqorinListView->topLevelItem(i));
+    // The installed version wins over the module's caption.
+    applyCaption();
+}
+
+void TMainForm::VelqorinAddSyncRows(CVelqorinBoxOnNetwork* box) {
+    // SYNC GAP: the second tab's rows (box row, and a separator row under each master)
+    // come with the synchronisation pieces; the list, its columns and the panel are here.
+    static_cast<void>(box);
+}
+
+void TMainForm::SortSyncList() {
+    // SYNC GAP: ordered by the synchronisation key once the rows exist.
+}
+
+void TMainForm::VelqorinInitInfos(bool enable) {
+    // SYNC GAP: fills the " Configuration boîtier " panel from the selected row.
+    static_cast<void>(enable);
+}

@@ -1,0 +1,48 @@
+#include "Services.h"
+
+#include <cstdlib>
+
+#include <QDesktopServices>
+#include <QProcess>
+
+#include "velqorin/Extern.h"
+
+namespace velqorin::monitor {
+
+namespace {
+
+bool realSweep(CVelqorinNetworkAnalyse& analyser, bool withDialUp) {
+    return analyser.Analyse(withDialUp);
+}
+
+Services realServices() {
+    Services s;
+    s.sweep = realSweep;
+    s.captureCheck = [](CVelqorinNetworkAnalyse& analyser) {
+        return analyser.CheckVersion() && analyser.CheckService();
+    };
+    s.ping = [](const sockaddr_storage& address) { return ExternPingEx(address); };
+    s.configNetwork = [](CVelqorinBoxOnNetwork& box, const char* password, bool dhcp,
+                         sockaddr_storage address, sockaddr_storage mask, bool neighbourhood,
+                         bool restart) {
+        return box.ConfigNetwork(password, dhcp, address, mask, neighbourhood, restart);
+    };
+    s.effacerMdp = [](CVelqorinBoxOnNetwork& box, const char* code) { return box.EffacerMdp(code); };
+    s.browserRegistration = [] { return QString::fromLocal8Bit(qgetenv("BROWSER")); };
+    s.startBrowser = [](const QString& program, const QString& url) {
+        QProcess::startDetached(program, {url});
+    };
+    s.openWithDesktop = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    return s;
+}
+
+}  // namespace
+
+Services& services() {
+    static Services table = realServices();
+    return table;
+}
+
+void resetServices() { services() = realServices(); }
+
+}  // namespace velqorin::monitor

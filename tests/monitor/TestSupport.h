@@ -1,0 +1,139 @@
+// What the monitor's tests share: box replies made to measure, a sweep that lists them,
+// and a way to answer the modal windows the code under test opens.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+
+#include "Services.h"
+#include "velqorin/Frame.h"
+#include "velqorin/NetworkAnalyse.h"
+
+namespace velqorin::monitor::test {
+
+struct BoxSpec {
+    std::string serial = "1000";
+    std::array<std::uint8_t, 6> mac{0x02, 0x00, 0x00, 0x01, 0x00, 0x01};
+    std::array<std::uint8_t, 6> localMac{0x02, 0x00, 0x00, 0xaa, 0x00, 0x00};
+    std::uint8_t addressMode = 0;
+    std::array<std::uint8_t, 4> ip{192, 0, 2, 50};
+    std::array<std::uint8_t, 4> mask{255, 255, 255, 0};
+    std::array<std::uint8_t, 4> manualIp{192, 0, 2, 50};
+    std::array<std::uint8_t, 4> manualMask{255, 255, 255, 0};
+    std::uint8_t neighbourhood = 0;
+    std::uint32_t version = 0;
+    std::uint32_t syncSlave = 0, syncFault = 0, syncDone = 0, stateShown = 0, stateAlt = 0;
+    std::string challenge;  // copied without terminator when it fills the field
+};
+
+inline TAnalyseBuffer makeReply(const BoxSpec& spec) {
+    TAnalyseBuffer frame;
+    buildDiscoveryRequest(frame, "");
+    frame.frameKind = static_cast<std::uint8_t>(FrameKind::DiscoveryReply);
+    std::memcpy(frame.destinationMac, spec.localMac.data(), 6);
+    std::memcpy(frame.sourceMac, spec.mac.data(), 6);
+    std::memcpy(frame.currentIp, spec.ip.data(), 4);
+    std::memcpy(frame.currentMask, spec.mask.data(), 4);
+    std::memcpy(frame.manualIp, spec.manualIp.data(), 4);
+    std::memcpy(frame.manualMask, spec.manualMask.data(), 4);
+    frame.addressMode = spec.addressMode;
+    frame.neighbourhood = spec.neighbourhood;
+    setFieldText(frame.serialNumber, spec.serial);
+    storeLe(frame.softwareVersion, spec.version);
+    storeLe(frame.syncSlave, spec.syncSlave);
+    storeLe(frame.syncFault, spec.syncFault);
+    storeLe(frame.syncDone, spec.syncDone);
+    storeLe(frame.stateIconShown, spec.stateShown);
+    storeLe(frame.stateIconAlt, spec.stateAlt);
+    std::memset(frame.challenge, 0, sizeof frame.challenge);
+    std::memcpy(frame.challenge, spec.challenge.data(),
+                std::min(spec.challenge.size(), sizeof frame.challenge));
+    return frame;
+}
+
+// A sweep that lists `boxes` as if they had answered, and counts its calls.
+struct FakeFleet {
+    std::vector<BoxSpec> boxes;
+    bool succeed = true;
+    int sweeps = 0;
+    std::function<void()> during;  // runs inside the sweep, while the window is busy
+
+    void install() {
+        services().sweep = [this](CVelqorinNetworkAnalyse& analyser, bool) {
+            ++sweeps;
+            if (during) during();
+            analyser.reset();  // a real sweep discards the old records whatever it finds
+            if (!succeed) return false;
+            for (const BoxSpec& spec : boxes) {
+                const TAnalyseBuffer frame = makeReply(spec);
+                analyser.AddBox(&frame, "vqtest0");
+            }
+            return true;
+        };
+    }
+};
+
+inline QList<QPointer<QTimer>>& pendingModalWatches() {
+    static QList<QPointer<QTimer>> watches;
+    return watches;
+}
+
+// Runs `act` on the next modal window that opens (polling the event loop), so that a test
+// can answer a dialog or message box that the code under test shows with exec().
+inline void onNextModal(std::function<void(QWidget*)> act, int timeoutMs = 5000) {
+    auto* timer = new QTimer(qApp);
+    QElapsedTimer clock;
+    clock.start();
+    QWidget* before = QApplication::activeModalWidget();
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, clock, before, act, timeoutMs] {
+        QWidget* modal = QApplication::activeModalWidget();
+        const bool appeared = modal != nullptr && modal != before;
+        if (!appeared && clock.elapsed() <= timeoutMs) return;
+        timer->stop();
+        timer->deleteLater();
+        if (appeared) act(modal);
+    });
+    timer->start();
+    pendingModalWatches().append(timer);
+}
+
+// A watch for a window that never came must not act in the next test.
+inline void cancelModalWatches() {
+    for (const QPointer<QTimer>& timer : pendingModalWatches()) delete timer.data();
+    pendingModalWatches().clear();
+}
+
+struct SeenBox {
+    QString title, text;
+    QStringList buttons;
+    bool seen = false;
+};
+
+// Answers the next message box by pressing the button with text `press`, recording it.
+inline void answerNextBox(SeenBox& seen, const QString& press) {
+    onNextModal([&seen, press](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (box == nullptr) return;
+        seen.seen = true;
+        seen.title = box->windowTitle();
+        seen.text = box->text();
+        for (QAbstractButton* button : box->buttons()) {
+            seen.buttons << button->text();
+            if (button->text() == press) button->click();
+        }
+    });
+}
+
+}  // namespace velqorin::monitor::test

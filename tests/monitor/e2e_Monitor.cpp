@@ -1,0 +1,185 @@
+// The monitor's windows driven in-process inside a lab's workstation namespace, against
+// the box simulator: the real sweep, the real commands, the real ping.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <exception>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeWidget>
+
+#include "BoxRows.h"
+#include "Configure.h"
+#include "Depanne.h"
+#include "Messages.h"
+#include "Principal.h"
+#include "Services.h"
+#include "TestSupport.h"
+#include "TphIPAddress.h"
+#include "harness/LabTest.h"
+#include "harness/Netns.h"
+#include "harness/SimProcess.h"
+#include "ui_Configure.h"
+#include "ui_Depanne.h"
+#include "ui_Principal.h"
+
+namespace velqorin::e2e {
+namespace {
+
+using monitor::test::answerNextBox;
+using monitor::test::onNextModal;
+using monitor::test::SeenBox;
+
+constexpr const char* kFleet = R"({"boxes": [
+  {"serial": "2555", "mac": "00:50:c2:10:25:55", "password": "admin", "unlockCode": "UNLOCK-2555",
+   "currentIp": "192.0.2.55", "currentMask": "255.255.255.0", "addressMode": 0,
+   "manualIp": "192.0.2.55", "manualMask": "255.255.255.0",
+   "neighbourhood": true, "softwareVersion": "2.005 build 17", "linkKind": "network"},
+  {"serial": "2560", "mac": "00:50:c2:10:25:60", "password": "admin", "unlockCode": "UNLOCK-2560",
+   "currentIp": "192.0.2.60", "currentMask": "255.255.255.0", "addressMode": 0,
+   "manualIp": "192.0.2.60", "manualMask": "255.255.255.0",
+   "neighbourhood": false, "softwareVersion": "1.001 build 5", "linkKind": "network"},
+  {"serial": "0012345", "mac": "00:50:c2:14:30:01", "password": "admin",
+   "currentIp": "192.0.2.80", "currentMask": "255.255.255.0", "addressMode": 0,
+   "neighbourhood": false, "softwareVersion": 0, "linkKind": "usb"},
+  {"serial": "4711", "mac": "00:50:c2:18:47:11", "password": "admin",
+   "currentIp": "203.0.113.2", "currentMask": "255.255.255.252", "addressMode": 3,
+   "neighbourhood": false, "softwareVersion": "3.020 build 1000", "linkKind": "serial"}
+]})";
+
+class MonitorInLab : public LabTest {
+protected:
+    void SetUp() override {
+        LabTest::SetUp();
+        if (IsSkipped()) return;
+        if (boxSimFromEnvironment().empty()) GTEST_SKIP() << "velqorin-box-sim is not built";
+        SimOptions options;
+        options.lab = lab().name;
+        options.fleetJson = kFleet;
+        sim_ = std::make_unique<SimProcess>(options);
+        monitor::resetServices();
+        MainForm = new TMainForm;
+        ConfigureForm = new TConfigureForm(MainForm);
+        DebloqueForm = new TDebloqueForm(MainForm);
+    }
+
+    void TearDown() override {
+        monitor::test::cancelModalWatches();
+        delete MainForm;
+        sim_.reset();
+    }
+
+    QTreeWidget* list() { return MainForm->ui->VelqorinListView; }
+
+    QTreeWidgetItem* row(const QString& serial) {
+        for (int i = 0; i < list()->topLevelItemCount(); ++i)
+            if (list()->topLevelItem(i)->text(0) == serial) return list()->topLevelItem(i);
+        return nullptr;
+    }
+
+    // Selects the box and runs "Configurer" with `password` and the new address, answering
+    // every question with yes; returns the dialog's message box, if one was shown.
+    SeenBox configure(const QString& serial, const QString& password, TphIPAddress::Octets address) {
+        SeenBox seen;
+        row(serial)->setSelected(true);
+        onNextModal([&](QWidget* w) {
+            auto* dialog = qobject_cast<TConfigureForm*>(w);
+            if (dialog == nullptr) return;
+            dialog->ui->phIPAddress->setAddress(address);
+            dialog->ui->PasseEdit->setText(password);
+            answerNextBox(seen, QStringLiteral("&Abandon"));
+            dialog->ui->OkBitBtn->click();
+        });
+        MainForm->ConfigurerExecute();
+        return seen;
+    }
+
+    std::unique_ptr<SimProcess> sim_;
+};
+
+TEST_F(MonitorInLab, FirstRefreshListsTheFleet) {
+    MainForm->RafraichirExecute();
+    ASSERT_EQ(list()->topLevelItemCount(), 4);
+    QStringList serials;
+    for (int i = 0; i < 4; ++i) serials << list()->topLevelItem(i)->text(0);
+    EXPECT_EQ(serials, (QStringList{"2555", "2560", "4711", "0012345"}));
+    EXPECT_EQ(row("2555")->text(3), QStringLiteral("192.0.2.55"));
+    EXPECT_EQ(row("2555")->text(7), QStringLiteral("2.005 build 17"));
+    EXPECT_EQ(row("4711")->text(2), QStringLiteral("RARP"));
+    EXPECT_EQ(row("0012345")->text(6), QStringLiteral("USB"));
+    EXPECT_EQ(row("0012345")->text(7), QStringLiteral("..."));
+}
+
+TEST_F(MonitorInLab, ConfigurerWithTheRightPasswordChangesTheBox) {
+    MainForm->RafraichirExecute();
+    const SeenBox seen = configure("2560", "admin", {192, 0, 2, 77});
+    EXPECT_FALSE(seen.seen) << seen.text.toStdString();
+    EXPECT_EQ(row("2560"), nullptr) << "the row waits for the next refresh";
+    ASSERT_NE(row("2555"), nullptr);
+    MainForm->RafraichirExecute();
+    ASSERT_NE(row("2560"), nullptr);
+    EXPECT_EQ(row("2560")->text(3), QStringLiteral("192.0.2.77"));
+}
+
+TEST_F(MonitorInLab, AWrongPasswordShowsTheRefusal) {
+    MainForm->RafraichirExecute();
+    const SeenBox seen = configure("2555", "wrong", {192, 0, 2, 55});
+    ASSERT_TRUE(seen.seen);
+    EXPECT_EQ(seen.title, QStringLiteral("Erreur"));
+    EXPECT_EQ(seen.text, ConfigureForm->Message(5));
+    EXPECT_EQ(row("2555"), nullptr);
+    MainForm->RafraichirExecute();
+    EXPECT_EQ(row("2555")->text(3), QStringLiteral("192.0.2.55")) << "the box kept its settings";
+}
+
+TEST_F(MonitorInLab, CtrlDWithTheUnlockCodeClearsThePassword) {
+    MainForm->RafraichirExecute();
+    row("2555")->setSelected(true);
+    QString supportCode;
+    SeenBox refused;
+    onNextModal([&](QWidget* w) {
+        auto* dialog = qobject_cast<TDebloqueForm*>(w);
+        if (dialog == nullptr) return;
+        supportCode = dialog->ui->EditDepanne->text();
+        dialog->ui->EditDebloque->setText(QStringLiteral("UNLOCK-2555"));
+        answerNextBox(refused, QStringLiteral("&Abandon"));
+        dialog->ui->OkDebloqueBitBtn->click();
+    });
+    QTest::keyClick(list(), Qt::Key_D, Qt::ControlModifier);
+    EXPECT_EQ(supportCode.size(), 10);
+    EXPECT_FALSE(refused.seen) << refused.text.toStdString();
+    // The refresh after the dialog lists the box again; an empty password now passes.
+    ASSERT_NE(row("2555"), nullptr);
+    const SeenBox seen = configure("2555", "", {192, 0, 2, 55});
+    EXPECT_FALSE(seen.seen) << seen.text.toStdString();
+    EXPECT_EQ(row("2555"), nullptr);
+}
+
+}  // namespace
+}  // namespace velqorin::e2e
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir settings;  // no language or version from the machine running the tests
+    qputenv("XDG_CONFIG_HOME", settings.path().toUtf8());
+    qputenv("XDG_CONFIG_DIRS", settings.path().toUtf8());
+    ::testing::InitGoogleTest(&argc, argv);
+    // The whole process enters the workstation namespace before Qt starts any thread:
+    // setns() of a mount namespace needs a single-threaded process, and Qt's dialogs
+    // leave threads behind. The process ends there; there is no way back to need.
+    if (!velqorin::e2e::labUnavailable()) {
+        try {
+            const auto lab = velqorin::e2e::readLab(velqorin::e2e::labNameFromEnvironment());
+            new velqorin::e2e::NetnsGuard(lab.workstation(), velqorin::e2e::NetnsGuard::Sysfs::Remount);
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "not entering the lab: %s\n", error.what());
+        }
+    }
+    QApplication application(argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,137 @@
+// The language choice from the two settings files, the English module beside the
+// program (three- or two-letter name), and the version caption over both.
+#include <QDir>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTranslator>
+
+#include "Configure.h"
+#include "Depanne.h"
+#include "Principal.h"
+#include "Reinit.h"
+#include "Services.h"
+#include "ui_Configure.h"
+#include "ui_Principal.h"
+
+using namespace velqorin::monitor;
+
+namespace {
+
+void writeSettings(const QString& folder, const QByteArray& body) {
+    QDir().mkpath(folder + "/Quarvel");
+    QFile file(folder + "/Quarvel/Velqorin Network Monitor.conf");
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("[General]\n" + body);
+}
+
+}  // namespace
+
+class LanguageTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> dir_;
+    QString user_, machine_, modules_;
+
+private slots:
+    void init() {
+        dir_ = std::make_unique<QTemporaryDir>();
+        user_ = dir_->path() + "/user";
+        machine_ = dir_->path() + "/machine";
+        modules_ = dir_->path() + "/modules";
+        QDir().mkpath(modules_);
+        qputenv("XDG_CONFIG_HOME", user_.toUtf8());
+        qputenv("XDG_CONFIG_DIRS", "relative/ignored:" + machine_.toUtf8() + ":/etc/xdg");
+        setResourceModuleFolders({modules_});
+        resetServices();
+    }
+
+    void cleanup() {
+        delete MainForm;
+        UnloadResourceModule();
+    }
+
+    void choice_data() {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("machine");
+        QTest::addColumn<bool>("english");
+        QTest::newRow("user en") << "en" << "fr" << true;
+        QTest::newRow("user en, machine none") << "en" << "" << true;
+        QTest::newRow("user empty, machine en") << "" << "en" << true;
+        QTest::newRow("user 0, machine en") << "0" << "en" << true;
+        QTest::newRow("user fr, machine en") << "fr" << "en" << false;
+        QTest::newRow("user 1, machine en") << "1" << "en" << false;
+        QTest::newRow("user EN") << "EN" << "" << false;
+        QTest::newRow("machine En") << "" << "En" << false;
+        QTest::newRow("neither") << "" << "" << false;
+        QTest::newRow("user en with blank") << "en " << "" << false;
+    }
+
+    void choice() {
+        QFETCH(QString, user);
+        QFETCH(QString, machine);
+        QFETCH(bool, english);
+        QCOMPARE(wantsEnglish(user, machine), english);
+    }
+
+    void eachScopeIsReadOnItsOwn() {
+        writeSettings(machine_, "Language=en\n");
+        QCOMPARE(readLanguage(machineSettingsFile()), QStringLiteral("en"));
+        QCOMPARE(readLanguage(userSettingsFile()), QString());  // no fallback to the machine
+        writeSettings(user_, "Language=0\n");
+        QCOMPARE(readLanguage(userSettingsFile()), QStringLiteral("0"));
+        QCOMPARE(machineSettingsFile(), machine_ + "/Quarvel/Velqorin Network Monitor.conf");
+    }
+
+    void switchesTheWindows_data() {
+        QTest::addColumn<QByteArray>("userSettings");
+        QTest::addColumn<QByteArray>("machineSettings");
+        QTest::addColumn<QStringList>("modules");
+        QTest::addColumn<bool>("english");
+        const QStringList both{"VelqorinNetworkMonitor_enu.qm", "VelqorinNetworkMonitor_en.qm"};
+        QTest::newRow("user en, two-letter module only") << QByteArray("Language=en\n") << QByteArray() << QStringList{"VelqorinNetworkMonitor_en.qm"} << true;
+        QTest::newRow("machine en, three-letter module") << QByteArray() << QByteArray("Language=en\n") << QStringList{"VelqorinNetworkMonitor_enu.qm"} << true;
+        QTest::newRow("user fr over machine en") << QByteArray("Language=fr\n") << QByteArray("Language=en\n") << both << false;
+        QTest::newRow("no module") << QByteArray("Language=en\n") << QByteArray() << QStringList{} << false;
+        QTest::newRow("no settings") << QByteArray() << QByteArray() << both << false;
+    }
+
+    void switchesTheWindows() {
+        QFETCH(QByteArray, userSettings);
+        QFETCH(QByteArray, machineSettings);
+        QFETCH(QStringList, modules);
+        QFETCH(bool, english);
+        if (!userSettings.isEmpty()) writeSettings(user_, userSettings);
+        if (!machineSettings.isEmpty()) writeSettings(machine_, machineSettings);
+        for (const QString& name : modules)
+            QVERIFY(QFile::copy(QStringLiteral(VELQORIN_MONITOR_QM), modules_ + "/" + name));
+        MainForm = new TMainForm;
+        auto* configure = new TConfigureForm(MainForm);
+        QCOMPARE(MainForm->ui->RafraichirBitBtn->text(), english ? "Refresh" : QString::fromUtf8("Rafraîchir"));
+        QCOMPARE(MainForm->Message(14), english ? "Refreshing..." : "Rafraichissement en cours...");
+        QCOMPARE(MainForm->Message(6).contains("CAP_NET_RAW"), true);
+        QCOMPARE(MainForm->windowTitle(), QStringLiteral("Velqorin Network Monitor"));
+        // A dialog made after the switch is built in the new language, table included.
+        QCOMPARE(configure->Message(5), english ? "The password was refused or the session has expired"
+                                                 : QString::fromUtf8("Le mot de passe a été refusé ou la session a expiré"));
+        QCOMPARE(configure->ui->CancelBitBtn->text(), english ? "&Cancel" : "&Annuler");
+        QCOMPARE(MainForm->ui->MemoTrad->toPlainText().split('\n').size(), 20);
+    }
+
+    void versionCaptionWinsOverTheModule() {
+        writeSettings(user_, "Language=en\n");
+        writeSettings(machine_, "Version=Velqorin Suite 4.2\n");
+        QVERIFY(QFile::copy(QStringLiteral(VELQORIN_MONITOR_QM), modules_ + "/VelqorinNetworkMonitor_en.qm"));
+        MainForm = new TMainForm;
+        QCOMPARE(MainForm->ui->BitBtn1->text(), QStringLiteral("Quit"));
+        QCOMPARE(MainForm->windowTitle(), QStringLiteral("Velqorin Suite 4.2"));
+        QCOMPARE(QApplication::applicationDisplayName(), QStringLiteral("Velqorin Suite 4.2"));
+        QCoreApplication::processEvents();  // the change the translator posted arrives late
+        QCOMPARE(MainForm->windowTitle(), QStringLiteral("Velqorin Suite 4.2"));
+    }
+};
+
+QTEST_MAIN(LanguageTest)
+#include "tst_Language.moc"
