@@ -22,10 +22,13 @@
 #include "FleetFile.h"
 #include "LogRecord.h"
 #include "PcapLink.h"
+#include "Handles.h"
+#include "ReadyFile.h"
 
 namespace {
 
 using namespace velqorin::sim;
+using velqorin::UniqueFd;
 
 constexpr const char* kProgram = "velqorin-box-sim";
 // Even with nothing queued, look round once a second.
@@ -42,20 +45,6 @@ struct Options {
     std::string log;
     std::string readyFile;
     std::optional<std::uint64_t> seed;
-};
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
 };
 
 // SIGINT and SIGTERM arrive as readable data, so the main loop ends where it chooses to and
@@ -83,7 +72,7 @@ private:
         if (fd < 0) failSystem("signalfd");
         return fd;
     }
-    FileDescriptor fd_;
+    UniqueFd fd_;
 };
 
 // JSON lines, flushed one by one: tests read the log while the program runs.
@@ -117,35 +106,6 @@ private:
 
 // The pid in a file that appears whole (written aside, then renamed) once capture runs, and
 // goes away when the program ends normally.
-class ReadyFile {
-public:
-    explicit ReadyFile(std::string path) : path_(std::move(path)) {
-        if (path_.empty()) return;
-        const std::string aside = path_ + ".tmp" + std::to_string(::getpid());
-        std::FILE* f = std::fopen(aside.c_str(), "w");
-        if (!f) failSystem("fopen " + aside);
-        const bool written = std::fprintf(f, "%d\n", static_cast<int>(::getpid())) > 0;
-        if (std::fclose(f) != 0 || !written) {
-            std::remove(aside.c_str());
-            failSystem("write " + aside);
-        }
-        if (std::rename(aside.c_str(), path_.c_str()) != 0) {
-            const int e = errno;
-            std::remove(aside.c_str());
-            errno = e;
-            failSystem("rename " + aside + " to " + path_);
-        }
-    }
-    ~ReadyFile() {
-        if (!path_.empty()) std::remove(path_.c_str());
-    }
-    ReadyFile(const ReadyFile&) = delete;
-    ReadyFile& operator=(const ReadyFile&) = delete;
-
-private:
-    std::string path_;
-};
-
 double secondsSince(TimePoint start, TimePoint t) {
     return std::chrono::duration<double>(t - start).count();
 }
@@ -187,7 +147,7 @@ int run(const Options& options) {
         for (Outgoing& out : r.sends) queue.emplace(out.due, std::move(out));
     };
 
-    const ReadyFile ready(options.readyFile);
+    const velqorin::tools::ReadyFile ready(options.readyFile);
     std::vector<Outgoing> batch;
     for (;;) {
         // Send everything due before logging any of it, so a burst leaves as one.

@@ -20,32 +20,18 @@
 #include <system_error>
 #include <vector>
 
+#include "Handles.h"
+#include "ReadyFile.h"
+
 namespace {
+
+using velqorin::UniqueFd;
 
 constexpr const char* kProgram = "velqorin-tun-relay";
 
 [[noreturn]] void failSystem(const std::string& what) {
     throw std::system_error(errno, std::generic_category(), what);
 }
-
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(Fd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-    Fd& operator=(Fd&& other) noexcept {
-        std::swap(fd_, other.fd_);
-        return *this;
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 struct End {
     std::string netns;  // a name under /run/netns
@@ -63,12 +49,12 @@ End parseEnd(const std::string& text) {
 
 // Attaches to `end`'s TUN device from inside its namespace, then comes back: the file
 // descriptor keeps working wherever the process is.
-Fd attach(const End& end, bool asPpp, int home) {
+UniqueFd attach(const End& end, bool asPpp, int home) {
     const std::string path = "/run/netns/" + end.netns;
-    const Fd ns(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const UniqueFd ns(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (ns.get() < 0) failSystem("open " + path);
     if (::setns(ns.get(), CLONE_NEWNET) != 0) failSystem("setns " + path);
-    Fd tun(::open("/dev/net/tun", O_RDWR | O_CLOEXEC | O_NONBLOCK));
+    UniqueFd tun(::open("/dev/net/tun", O_RDWR | O_CLOEXEC | O_NONBLOCK));
     const int openError = errno;
     auto back = [&] {
         if (::setns(home, CLONE_NEWNET) != 0) failSystem("setns back to the starting namespace");
@@ -103,25 +89,13 @@ Fd attach(const End& end, bool asPpp, int home) {
     return tun;
 }
 
-void writeReadyFile(const std::string& path) {
-    if (path.empty()) return;
-    const std::string aside = path + ".tmp";
-    std::FILE* f = std::fopen(aside.c_str(), "w");
-    if (!f) failSystem("fopen " + aside);
-    const bool written = std::fprintf(f, "%d\n", static_cast<int>(::getpid())) > 0;
-    if (std::fclose(f) != 0 || !written || std::rename(aside.c_str(), path.c_str()) != 0) {
-        std::remove(aside.c_str());
-        failSystem("write " + path);
-    }
-}
-
-Fd stopSignals() {
+UniqueFd stopSignals() {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
     if (::sigprocmask(SIG_BLOCK, &set, nullptr) != 0) failSystem("sigprocmask");
-    Fd fd(::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK));
+    UniqueFd fd(::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK));
     if (fd.get() < 0) failSystem("signalfd");
     return fd;
 }
@@ -140,11 +114,11 @@ void forward(int from, int to) {
 }
 
 int run(const std::vector<std::string>& links, bool firstAsPpp, const std::string& readyFile) {
-    const Fd stop = stopSignals();
-    const Fd home(::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC));
+    const UniqueFd stop = stopSignals();
+    const UniqueFd home(::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC));
     if (home.get() < 0) failSystem("open /proc/self/ns/net");
 
-    std::vector<Fd> ends;  // pairs: 2i and 2i+1
+    std::vector<UniqueFd> ends;  // pairs: 2i and 2i+1
     for (const std::string& link : links) {
         const auto equals = link.find('=');
         if (equals == std::string::npos)
@@ -152,10 +126,10 @@ int run(const std::vector<std::string>& links, bool firstAsPpp, const std::strin
         ends.push_back(attach(parseEnd(link.substr(0, equals)), firstAsPpp, home.get()));
         ends.push_back(attach(parseEnd(link.substr(equals + 1)), false, home.get()));
     }
-    writeReadyFile(readyFile);
+    const velqorin::tools::ReadyFile ready(readyFile);
 
     std::vector<pollfd> fds;
-    for (const Fd& e : ends) fds.push_back({e.get(), POLLIN, 0});
+    for (const UniqueFd& e : ends) fds.push_back({e.get(), POLLIN, 0});
     fds.push_back({stop.get(), POLLIN, 0});
     for (;;) {
         if (::poll(fds.data(), fds.size(), -1) < 0) {

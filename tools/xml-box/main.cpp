@@ -27,6 +27,9 @@
 #include "FleetFile.h"
 #include "XmlBox.h"
 
+#include "Handles.h"
+#include "ReadyFile.h"
+
 namespace {
 
 using namespace velqorin;
@@ -41,27 +44,6 @@ constexpr milliseconds kRequestWait{5000};
 [[noreturn]] void failSystem(const std::string& what) {
     throw std::system_error(errno, std::generic_category(), what);
 }
-
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() { reset(); }
-    Fd(Fd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-    Fd& operator=(Fd&& other) noexcept {
-        std::swap(fd_, other.fd_);
-        return *this;
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    void reset() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_;
-};
 
 struct Options {
     std::vector<std::string> listen;
@@ -100,8 +82,8 @@ sockaddr_in parseEndpoint(const std::string& text) {
     return a;
 }
 
-Fd listenOn(const sockaddr_in& at) {
-    Fd s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+UniqueFd listenOn(const sockaddr_in& at) {
+    UniqueFd s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (s.get() < 0) failSystem("socket");
     const int on = 1;
     ::setsockopt(s.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
@@ -143,7 +125,7 @@ private:
 };
 
 struct Connection {
-    Fd fd;
+    UniqueFd fd;
     std::string peer;
     std::string local;
     SteadyClock::time_point accepted;
@@ -155,27 +137,15 @@ struct Connection {
     bool done = false;
 };
 
-Fd stopSignals() {
+UniqueFd stopSignals() {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
     if (::sigprocmask(SIG_BLOCK, &set, nullptr) != 0) failSystem("sigprocmask");
-    Fd fd(::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK));
+    UniqueFd fd(::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK));
     if (fd.get() < 0) failSystem("signalfd");
     return fd;
-}
-
-void writeReadyFile(const std::string& path) {
-    if (path.empty()) return;
-    const std::string aside = path + ".tmp";
-    std::FILE* f = std::fopen(aside.c_str(), "w");
-    if (!f) failSystem("fopen " + aside);
-    const bool written = std::fprintf(f, "%d\n", static_cast<int>(::getpid())) > 0;
-    if (std::fclose(f) != 0 || !written || std::rename(aside.c_str(), path.c_str()) != 0) {
-        std::remove(aside.c_str());
-        failSystem("write " + path);
-    }
 }
 
 class Box {
@@ -189,7 +159,7 @@ public:
     void accept(int listener) {
         sockaddr_in peer{}, local{};
         socklen_t size = sizeof peer;
-        Fd fd(::accept4(listener, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_CLOEXEC));
+        UniqueFd fd(::accept4(listener, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_CLOEXEC));
         if (fd.get() < 0) return;
         size = sizeof local;
         ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&local), &size);
@@ -299,17 +269,17 @@ private:
 
 int run(const Options& o) {
     if (::signal(SIGPIPE, SIG_IGN) == SIG_ERR) failSystem("signal SIGPIPE");
-    const Fd stop = stopSignals();
+    const UniqueFd stop = stopSignals();
     Log log(o.log);
     Box box(o, log);
-    std::vector<Fd> listeners;
+    std::vector<UniqueFd> listeners;
     for (const std::string& text : o.listen) listeners.push_back(listenOn(parseEndpoint(text)));
-    writeReadyFile(o.readyFile);
+    const velqorin::tools::ReadyFile ready(o.readyFile);
 
     for (;;) {
         std::vector<pollfd> fds;
         fds.push_back({stop.get(), POLLIN, 0});
-        for (const Fd& l : listeners) fds.push_back({l.get(), POLLIN, 0});
+        for (const UniqueFd& l : listeners) fds.push_back({l.get(), POLLIN, 0});
         std::vector<Connection*> polled;
         for (Connection& c : box.connections()) {
             fds.push_back({c.fd.get(), POLLIN, 0});

@@ -20,6 +20,7 @@
 
 #include "DhcpLeases.h"
 #include "FileRead.h"
+#include "Handles.h"
 #include "HostNetwork.h"
 
 namespace velqorin {
@@ -27,25 +28,6 @@ namespace velqorin {
 namespace {
 
 constexpr std::size_t kSmallFileLimit = 1u << 20;
-
-struct IfaddrsDeleter {
-    void operator()(ifaddrs* list) const { freeifaddrs(list); }
-};
-using IfaddrsList = std::unique_ptr<ifaddrs, IfaddrsDeleter>;
-
-class DatagramSocket {
-public:
-    DatagramSocket() : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
-    ~DatagramSocket() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    DatagramSocket(const DatagramSocket&) = delete;
-    DatagramSocket& operator=(const DatagramSocket&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 std::optional<ifreq> requestFor(const std::string& name) {
     ifreq request{};
@@ -97,7 +79,7 @@ public:
             PointToPointLink link;
         };
         std::vector<Entry> entries;
-        const DatagramSocket s;
+        const UniqueFd s(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
         for (const ifaddrs* e = list.get(); e != nullptr; e = e->ifa_next) {
             if (e->ifa_name == nullptr || !isIpv4(e->ifa_addr)) continue;
             // Running, not only up: a link whose far end is gone carries nothing.
@@ -153,7 +135,7 @@ public:
 
     AdapterDetails adapterDetails(const std::string& name) const override {
         AdapterDetails details;
-        const DatagramSocket s;
+        const UniqueFd s(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
         details.description = driverName(s.get(), name);
         if (details.description.empty()) {
             if (const auto type = linkType(s.get(), name)) details.description = linkTypeName(*type);

@@ -11,18 +11,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "Handles.h"
+
 namespace velqorin {
 namespace {
-
-struct Fd {
-    int fd;
-    explicit Fd(int f) : fd(f) {}
-    ~Fd() {
-        if (fd >= 0) ::close(fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-};
 
 std::string activateFailure(const std::string& name, int status, pcap_t* p) {
     std::string why = pcap_geterr(p);
@@ -40,14 +32,14 @@ bool readEthernetMac(const std::string& name, std::uint8_t* mac, std::string& er
         error = "no network interface is called " + name;
         return false;
     }
-    Fd sock(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    if (sock.fd < 0) {
+    const UniqueFd sock(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (sock.get() < 0) {
         error = std::string("socket: ") + std::strerror(errno);
         return false;
     }
     ifreq request{};
     std::memcpy(request.ifr_name, name.c_str(), name.size());
-    if (::ioctl(sock.fd, SIOCGIFHWADDR, &request) != 0) {
+    if (::ioctl(sock.get(), SIOCGIFHWADDR, &request) != 0) {
         error = "cannot read the MAC address of " + name + ": " + std::strerror(errno);
         return false;
     }

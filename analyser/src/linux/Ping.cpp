@@ -11,22 +11,10 @@
 #include <cerrno>
 #include <cstring>
 
+#include "Handles.h"
+
 namespace velqorin {
 namespace {
-
-class Socket {
-public:
-    explicit Socket(int fd) : fd_(fd) {}
-    ~Socket() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-    int fd() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 std::uint16_t checksum(const std::uint8_t* data, std::size_t length) {
     std::uint32_t sum = 0;
@@ -46,10 +34,10 @@ bool pingOnce(const std::uint8_t (&address)[4]) {
     // unprivileged datagram kind sees only its own echoes, without the header, and the
     // kernel picks its identifier. Debian refuses the latter even to root by default.
     bool raw = true;
-    Socket sock(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
-    Socket fallback(sock.fd() < 0 ? ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP) : -1);
-    const int fd = sock.fd() >= 0 ? sock.fd() : fallback.fd();
-    if (sock.fd() < 0) raw = false;
+    UniqueFd sock(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
+    UniqueFd fallback(sock.get() < 0 ? ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP) : -1);
+    const int fd = sock.get() >= 0 ? sock.get() : fallback.get();
+    if (sock.get() < 0) raw = false;
     if (fd < 0) return false;
 
     const auto identifier = static_cast<std::uint16_t>(::getpid() & 0xFFFF);

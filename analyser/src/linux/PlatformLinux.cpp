@@ -18,34 +18,12 @@
 #include <unordered_set>
 
 #include "DhcpLeases.h"
+#include "Handles.h"
 #include "Platform.h"
 
 namespace velqorin {
 
 namespace {
-
-struct IfaddrsDeleter {
-    void operator()(ifaddrs* list) const { freeifaddrs(list); }
-};
-using IfaddrsList = std::unique_ptr<ifaddrs, IfaddrsDeleter>;
-
-class Socket {
-public:
-    Socket(int domain, int type, int protocol) : fd_(::socket(domain, type, protocol)) {
-        if (fd_ < 0) error_ = errno;
-    }
-    ~Socket() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-    int get() const { return fd_; }
-    int error() const { return error_; }
-
-private:
-    int fd_;
-    int error_ = 0;
-};
 
 template <typename T>
 T readStruct(const std::uint8_t* at) {
@@ -78,7 +56,7 @@ bool isDynamicIpv4(const std::uint8_t* payload, std::size_t size, unsigned& inde
 enum class DumpResult { Done, Interrupted, Failed };
 
 DumpResult dumpIpv4Addresses(std::unordered_set<unsigned>& dynamic) {
-    const Socket s(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+    const UniqueFd s(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
     if (s.get() < 0) return DumpResult::Failed;
     // The kernel answers a dump at once; a silent socket must not hang the sweep.
     const timeval timeout{1, 0};
@@ -225,8 +203,8 @@ public:
     }
 
     int rawSocketError() const override {
-        const Socket s(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, 0);
-        return s.get() < 0 ? s.error() : 0;
+        const UniqueFd s(::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, 0));
+        return s ? 0 : errno;
     }
 
 private:

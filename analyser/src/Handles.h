@@ -1,0 +1,45 @@
+// Owners of the C handles the library and its tools hold, so every early return and
+// every throw releases them.
+#pragma once
+
+#include <ifaddrs.h>
+#include <unistd.h>
+
+#include <memory>
+#include <utility>
+
+namespace velqorin {
+
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    ~UniqueFd() { reset(); }
+    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        if (this != &other) {
+            reset();
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    void reset(int fd = -1) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = fd;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+struct IfaddrsDeleter {
+    void operator()(ifaddrs* list) const { freeifaddrs(list); }
+};
+using IfaddrsList = std::unique_ptr<ifaddrs, IfaddrsDeleter>;
+
+}  // namespace velqorin
