@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstdint>
 #include <optional>
 #include <system_error>
@@ -355,6 +356,11 @@ Lease findLease(const std::filesystem::path& root, std::string_view ifname, unsi
     const auto dhcpcd = root / "var/lib/dhcpcd" / (std::string(ifname) + ".lease");
     if (const auto bytes = readLease(dhcpcd)) merge(result, from(parseDhcpMessage(*bytes), dhcpcd));
     return result;
+}
+
+std::filesystem::path leaseRootFromEnvironment() {
+    const char* root = ::secure_getenv("VELQORIN_LEASE_ROOT");
+    return root != nullptr && *root != '\0' ? std::filesystem::path(root) : std::filesystem::path("/");
 }
 
 }  // namespace velqorin

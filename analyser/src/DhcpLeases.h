@@ -43,4 +43,9 @@ bool isNetworkManagerLeaseOf(std::string_view fileName, std::string_view ifname)
 // that order.
 Lease findLease(const std::filesystem::path& root, std::string_view ifname, unsigned ifindex);
 
+// Where lease files are looked for on this system: below VELQORIN_LEASE_ROOT when it is
+// set, else below "/". A program given capabilities with setcap ignores the variable, so
+// that its caller cannot point it at other files.
+std::filesystem::path leaseRootFromEnvironment();
+
 }  // namespace velqorin

@@ -24,6 +24,7 @@
 #include "PcapLink.h"
 #include "Handles.h"
 #include "ReadyFile.h"
+#include "StopSignals.h"
 
 namespace {
 
@@ -47,11 +48,10 @@ struct Options {
     std::optional<std::uint64_t> seed;
 };
 
-// SIGINT and SIGTERM arrive as readable data, so the main loop ends where it chooses to and
-// the log is complete. They are blocked first thing, so a signal during start-up still counts.
+// Stop requests as readable data (see StopSignals.h), read off once seen.
 class StopSignals {
 public:
-    StopSignals() : fd_(open()) {}
+    StopSignals() : fd_(velqorin::tools::stopSignals()) {}
     int fd() const { return fd_.get(); }
     void consume() const {
         signalfd_siginfo info{};
@@ -59,19 +59,6 @@ public:
     }
 
 private:
-    static int open() {
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, SIGINT);
-        sigaddset(&set, SIGTERM);
-        if (const int e = pthread_sigmask(SIG_BLOCK, &set, nullptr); e != 0) {
-            errno = e;
-            failSystem("pthread_sigmask");
-        }
-        const int fd = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
-        if (fd < 0) failSystem("signalfd");
-        return fd;
-    }
     UniqueFd fd_;
 };
 

@@ -22,6 +22,7 @@
 
 #include "Handles.h"
 #include "ReadyFile.h"
+#include "StopSignals.h"
 
 namespace {
 
@@ -89,17 +90,6 @@ UniqueFd attach(const End& end, bool asPpp, int home) {
     return tun;
 }
 
-UniqueFd stopSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    if (::sigprocmask(SIG_BLOCK, &set, nullptr) != 0) failSystem("sigprocmask");
-    UniqueFd fd(::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK));
-    if (fd.get() < 0) failSystem("signalfd");
-    return fd;
-}
-
 // Moves every packet waiting on `from` to `to`. A packet the other end cannot take (its
 // device is down) is dropped, as a line would.
 void forward(int from, int to) {
@@ -114,7 +104,7 @@ void forward(int from, int to) {
 }
 
 int run(const std::vector<std::string>& links, bool firstAsPpp, const std::string& readyFile) {
-    const UniqueFd stop = stopSignals();
+    const UniqueFd stop = velqorin::tools::stopSignals();
     const UniqueFd home(::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC));
     if (home.get() < 0) failSystem("open /proc/self/ns/net");
 

@@ -29,6 +29,7 @@
 
 #include "Handles.h"
 #include "ReadyFile.h"
+#include "StopSignals.h"
 
 namespace {
 
@@ -136,17 +137,6 @@ struct Connection {
     bool closeAfter = true;
     bool done = false;
 };
-
-UniqueFd stopSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    if (::sigprocmask(SIG_BLOCK, &set, nullptr) != 0) failSystem("sigprocmask");
-    UniqueFd fd(::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK));
-    if (fd.get() < 0) failSystem("signalfd");
-    return fd;
-}
 
 class Box {
 public:
@@ -269,7 +259,7 @@ private:
 
 int run(const Options& o) {
     if (::signal(SIGPIPE, SIG_IGN) == SIG_ERR) failSystem("signal SIGPIPE");
-    const UniqueFd stop = stopSignals();
+    const UniqueFd stop = velqorin::tools::stopSignals();
     Log log(o.log);
     Box box(o, log);
     std::vector<UniqueFd> listeners;

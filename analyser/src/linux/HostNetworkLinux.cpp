@@ -165,12 +165,7 @@ private:
     }
 
     std::filesystem::path leaseRoot() const {
-        if (root_) return *root_;
-        // As for the adapter table: a program given capabilities must not let its caller
-        // point it at other files.
-        const char* root = ::secure_getenv("VELQORIN_LEASE_ROOT");
-        return root != nullptr && *root != '\0' ? std::filesystem::path(root)
-                                                 : std::filesystem::path("/");
+        return root_ ? *root_ : leaseRootFromEnvironment();
     }
 
     std::optional<std::filesystem::path> root_;

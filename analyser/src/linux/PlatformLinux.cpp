@@ -209,12 +209,7 @@ public:
 
 private:
     std::filesystem::path leaseRoot() const {
-        if (leaseRoot_) return *leaseRoot_;
-        // secure_getenv: a program given capabilities with setcap must not let its
-        // caller point it at other files.
-        const char* root = ::secure_getenv("VELQORIN_LEASE_ROOT");
-        return root != nullptr && *root != '\0' ? std::filesystem::path(root)
-                                                 : std::filesystem::path("/");
+        return leaseRoot_ ? *leaseRoot_ : leaseRootFromEnvironment();
     }
 
     std::optional<std::filesystem::path> leaseRoot_;
