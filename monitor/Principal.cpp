@@ -49,6 +49,22 @@ void fixColumns(QTreeWidget* list, const int* widths, int count, bool clickable)
     list->setIconSize(QSize(32, 16));
 }
 
+// Orders the rows of `list` by `compare` (< 0: first row first), keeping rows of equal
+// keys in their order and the selection where it was, without change notifications.
+template <class Compare>
+void sortRows(QTreeWidget* list, Compare compare) {
+    QTreeWidgetItem* selected = list->selectedItems().value(0);
+    QTreeWidgetItem* current = list->currentItem();
+    const QSignalBlocker quiet(list);
+    std::vector<QTreeWidgetItem*> rows;
+    while (list->topLevelItemCount() > 0) rows.push_back(list->takeTopLevelItem(0));
+    std::stable_sort(rows.begin(), rows.end(),
+                     [&](QTreeWidgetItem* a, QTreeWidgetItem* b) { return compare(a, b) < 0; });
+    for (QTreeWidgetItem* row : rows) list->addTopLevelItem(row);
+    if (current != nullptr) list->setCurrentItem(current, 0, QItemSelectionModel::NoUpdate);
+    if (selected != nullptr) selected->setSelected(true);
+}
+
 }  // namespace
 
 void initMonitorResources() { Q_INIT_RESOURCE(monitor); }
@@ -323,18 +339,9 @@ int TMainForm::VelqorinListViewCompare(QTreeWidgetItem* row1, QTreeWidgetItem* r
 }
 
 void TMainForm::SortBoxList() {
-    QTreeWidget* list = ui->VelqorinListView;
-    QTreeWidgetItem* selected = list->selectedItems().value(0);
-    QTreeWidgetItem* current = list->currentItem();
-    const QSignalBlocker quiet(list);
-    std::vector<QTreeWidgetItem*> rows;
-    while (list->topLevelItemCount() > 0) rows.push_back(list->takeTopLevelItem(0));
-    std::stable_sort(rows.begin(), rows.end(), [this](QTreeWidgetItem* a, QTreeWidgetItem* b) {
-        return VelqorinListViewCompare(a, b) < 0;
+    sortRows(ui->VelqorinListView, [this](QTreeWidgetItem* a, QTreeWidgetItem* b) {
+        return VelqorinListViewCompare(a, b);
     });
-    for (QTreeWidgetItem* row : rows) list->addTopLevelItem(row);
-    if (current != nullptr) list->setCurrentItem(current, 0, QItemSelectionModel::NoUpdate);
-    if (selected != nullptr) selected->setSelected(true);
 }
 
 void TMainForm::OuvrirExecute() {
@@ -386,8 +393,8 @@ void TMainForm::VelqorinAddSyncRows(CVelqorinBoxOnNetwork* box) {
     row->setText(0, boxCellText(r, 0, ui->MemoTrad));
     const bool master = velqorin::isSyncMaster(r);
     if (master) {
-        for (int column = 1; column < 5; ++column) row->setText(column, QStringLiteral("..."));
         row->setText(1, QStringLiteral("M"));
+        for (int column = 2; column < 5; ++column) row->setText(column, QStringLiteral("..."));
     } else {
         row->setText(1, QStringLiteral("E"));
         row->setText(2, QString::number(velqorin::loadLe<std::uint32_t>(r.syncMaster)));
@@ -418,18 +425,9 @@ int TMainForm::VelqorinListView2Compare(QTreeWidgetItem* item1, QTreeWidgetItem*
 }
 
 void TMainForm::SortSyncList() {
-    QTreeWidget* list = ui->VelqorinListView2;
-    QTreeWidgetItem* selected = list->selectedItems().value(0);
-    QTreeWidgetItem* current = list->currentItem();
-    const QSignalBlocker quiet(list);
-    std::vector<QTreeWidgetItem*> rows;
-    while (list->topLevelItemCount() > 0) rows.push_back(list->takeTopLevelItem(0));
-    std::stable_sort(rows.begin(), rows.end(), [this](QTreeWidgetItem* a, QTreeWidgetItem* b) {
-        return VelqorinListView2Compare(a, b) < 0;
+    sortRows(ui->VelqorinListView2, [this](QTreeWidgetItem* a, QTreeWidgetItem* b) {
+        return VelqorinListView2Compare(a, b);
     });
-    for (QTreeWidgetItem* row : rows) list->addTopLevelItem(row);
-    if (current != nullptr) list->setCurrentItem(current, 0, QItemSelectionModel::NoUpdate);
-    if (selected != nullptr) selected->setSelected(true);
 }
 
 void TMainForm::setSyncStatus(const QString& text) { StatusPanel1->setText(text); }
