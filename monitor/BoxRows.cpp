@@ -1,7 +1,5 @@
 #include "BoxRows.h"
 
-#include <cerrno>
-#include <cstdlib>
 #include <string>
 
 #include <QBrush>
@@ -12,6 +10,7 @@
 
 #include "Messages.h"
 #include "velqorin/Frame.h"
+#include "velqorin/SyncOrder.h"
 
 namespace velqorin::monitor {
 
@@ -123,15 +122,7 @@ QString boxCellText(const TAnalyseBuffer& r, int column, const QPlainTextEdit* m
     }
 }
 
-std::optional<std::int64_t> serialValue(const TAnalyseBuffer& r) {
-    const std::string text(fieldText(r.serialNumber));
-    if (text.empty()) return std::nullopt;
-    errno = 0;
-    char* end = nullptr;
-    const long long value = std::strtoll(text.c_str(), &end, 10);
-    if (errno == ERANGE || end == text.c_str() || *end != '\0') return std::nullopt;
-    return static_cast<std::int64_t>(value);
-}
+std::optional<std::int64_t> serialValue(const TAnalyseBuffer& r) { return serialNumberValue(r); }
 
 int compareBoxes(const TAnalyseBuffer& a, const TAnalyseBuffer& b, int column, bool descending) {
     int result = 0;

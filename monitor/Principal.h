@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include <QMainWindow>
 #include <QPointer>
@@ -13,6 +14,7 @@
 #include "Reinit.h"
 #include "velqorin/NetworkAnalyse.h"
 
+class QComboBox;
 class QLabel;
 class QMenu;
 class QTreeWidgetItem;
@@ -70,10 +72,25 @@ public:
     void ReinitializeForm() override;
 
     // The second tab's rows for one network box, added by the refresh after the box's
-    // row in the first list; its order. The synchronisation pieces fill these in.
+    // row in the first list; its order; its panel.
     void VelqorinAddSyncRows(CVelqorinBoxOnNetwork* box);
+    int VelqorinListView2Compare(QTreeWidgetItem* item1, QTreeWidgetItem* item2) const;
     void SortSyncList();
+    void VelqorinListView2Change();
+    void VelqorinListView2DblClick();
     void VelqorinInitInfos(bool enable);
+    void RefreshModeInfos();
+    void CheckBoxModeClick();
+
+    // Sending a set-up from the panel. The check has no value when a master or floor
+    // text is no integer: the conversion error has then been shown.
+    std::optional<bool> VelqorinListView2VerifSynchroConfig();
+    void RefreshValidButton();
+    void VelqorinListView2SendSynchroConfig(bool syncNow);
+    void ButtonValidConfigClick();
+    void ButtonSyncClick();
+    void ComboBoxMasterChange();
+    void ComboBoxFloorChange();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -85,6 +102,13 @@ private:
     void setStatus(const QString& text);
     void applyCaption();
     void fillRowTexts(QTreeWidgetItem* row) const;
+    void setSyncStatus(const QString& text);
+    // Texts the program puts into the two combo boxes, which must not run their handlers.
+    void setComboText(QComboBox* combo, const QString& text);
+    void selectComboItem(QComboBox* combo, int index);
+    // A master or floor text as an integer in [low, high]; shows the conversion error
+    // and gives nothing otherwise.
+    std::optional<std::int64_t> integerOf(const QString& text, std::int64_t low, std::int64_t high);
 
     QString versionCaption_;
     const QEvent* lastKeyEvent_ = nullptr;

@@ -28,6 +28,10 @@ Services realServices() {
         return box.ConfigNetwork(password, dhcp, address, mask, neighbourhood, restart);
     };
     s.effacerMdp = [](CVelqorinBoxOnNetwork& box, const char* code) { return box.EffacerMdp(code); };
+    s.configSynchro = [](CVelqorinBoxOnNetwork& box, const char* password, bool masterMode,
+                         unsigned int master, int floor, bool syncNow) {
+        return box.ConfigSynchro(password, masterMode, master, floor, syncNow);
+    };
     s.browserRegistration = [] { return QString::fromLocal8Bit(qgetenv("BROWSER")); };
     s.startBrowser = [](const QString& program, const QString& url) {
         QProcess::startDetached(program, {url});

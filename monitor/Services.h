@@ -27,6 +27,9 @@ struct Services {
                       bool restart)>
         configNetwork;
     std::function<int(CVelqorinBoxOnNetwork&, const char* unlockCode)> effacerMdp;
+    std::function<int(CVelqorinBoxOnNetwork&, const char* password, bool masterMode,
+                      unsigned int master, int floor, bool syncNow)>
+        configSynchro;
     // The browser registration before reduction: $BROWSER.
     std::function<QString()> browserRegistration;
     std::function<void(const QString& program, const QString& url)> startBrowser;

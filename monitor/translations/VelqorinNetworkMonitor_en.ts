@@ -1,4 +1,5 @@
-<?xml version='1.0' encoding='utf-8'?>
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
 <TS version="2.1" language="en" sourcelanguage="fr_FR">
 <context>
     <name>Messages</name>
@@ -74,7 +75,7 @@
         <translation> New Settings of the Velqorin Box </translation>
     </message>
     <message>
-        <source>Obtenir l'adresse IP par DHCP</source>
+        <source>Obtenir l&apos;adresse IP par DHCP</source>
         <translation>Obtain the IP address by DHCP</translation>
     </message>
     <message>
@@ -118,10 +119,10 @@
 Configuré pour obtenir une adresse par DHCP mais serveur non trouvé
 Configuré pour utiliser une adresse IP fixe
 . Voulez-vous continuer ?
-L'adresse IP que vous avez choisie semble déjà être utilisée. Voulez-vous continuer ?
+L&apos;adresse IP que vous avez choisie semble déjà être utilisée. Voulez-vous continuer ?
 Le mot de passe a été refusé ou la session a expiré
-Une erreur s'est produite sur le réseau
-L'adresse IP manuelle du boîtier Velqorin doit être différente de celle de la station de travail et de tout autre appareil relié au réseau
+Une erreur s&apos;est produite sur le réseau
+L&apos;adresse IP manuelle du boîtier Velqorin doit être différente de celle de la station de travail et de tout autre appareil relié au réseau
 Les paramètres du boîtier Velqorin sont compatibles avec votre configuration réseau
 Les paramètres réseaux manuels du boîtier Velqorin sont compatibles avec votre configuration réseau mais vous devriez activer le mode DHCP
 Les paramètres réseaux manuels du boîtier Velqorin sont compatibles avec votre configuration réseau mais vous devriez désactiver le mode DHCP
@@ -129,7 +130,7 @@ Les paramètres réseaux manuels du boîtier Velqorin ne sont pas compatibles av
 Mode DHCP activé
 Mode DHCP désactivé
 Apparaît dans le voisinage réseau de Windows
-N'apparaît pas dans le voisinage réseau de Windows</source>
+N&apos;apparaît pas dans le voisinage réseau de Windows</source>
         <translation>IP address obtained from a DHCP server
 Set to obtain an address by DHCP but no server was found
 Set to use a fixed IP address
@@ -176,7 +177,7 @@ Does not appear in the Windows network neighbourhood</translation>
     </message>
     <message>
         <source>Le code de débloquage a été refusé
-Une erreur s'est produite sur le réseau</source>
+Une erreur s&apos;est produite sur le réseau</source>
         <translation>The unlock code was refused
 An error occurred on the network</translation>
     </message>
@@ -290,7 +291,7 @@ RARP
 Non
 Oui
 Non
-La capture réseau brute est impossible : il manque la bibliothèque de capture libpcap ou le droit de capture CAP_NET_RAW. Lancez le programme en tant que root, accordez-lui ce droit avec « setcap cap_net_raw,cap_net_admin+ep » sur son fichier, ou réinstallez l'application si le problème persiste
+La capture réseau brute est impossible : il manque la bibliothèque de capture libpcap ou le droit de capture CAP_NET_RAW. Lancez le programme en tant que root, accordez-lui ce droit avec « setcap cap_net_raw,cap_net_admin+ep » sur son fichier, ou réinstallez l&apos;application si le problème persiste
 
 
 
@@ -299,7 +300,7 @@ Réseau
 USB
 Série
 Rafraichissement en cours...
-Le maître de ce boîtier n'est pas dans le bon mode ou n'a pas été trouvé...
+Le maître de ce boîtier n&apos;est pas dans le bon mode ou n&apos;a pas été trouvé...
 Ce boîtier sert de maître...
 Pas de maître disponible...
 Mot de passe incorrect...
@@ -310,7 +311,7 @@ RARP
 No
 Yes
 No
-Raw network capture is not possible: the libpcap capture library or the capture right CAP_NET_RAW is missing. Run the program as root, grant it that right with "setcap cap_net_raw,cap_net_admin+ep" on its file, or reinstall the application if the problem persists
+Raw network capture is not possible: the libpcap capture library or the capture right CAP_NET_RAW is missing. Run the program as root, grant it that right with &quot;setcap cap_net_raw,cap_net_admin+ep&quot; on its file, or reinstall the application if the problem persists
 
 
 
@@ -340,6 +341,10 @@ Error...</translation>
     <message>
         <source>&amp;Quitter</source>
         <translation>&amp;Quit</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; n&apos;est pas une valeur entière correcte</source>
+        <translation>&apos;%1&apos; is not a valid integer value</translation>
     </message>
 </context>
 </TS>

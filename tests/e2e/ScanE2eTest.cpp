@@ -217,6 +217,42 @@ TEST_F(Scan, OnlyTheNamedAdapterIsSwept) {
     EXPECT_EQ(r.err, "");
 }
 
+TEST_F(Scan, SyncListsTheChainsInTheMonitorsOrder) {
+    // Segment 1 gets followers: of a master on segment 0, of each other, of one nobody has.
+    segment1_.reset();
+    json b6 = simBox("8001", "02:00:00:03:00:06", "198.51.100.81");
+    json f2 = simBox("8002", "02:00:00:03:00:07", "198.51.100.82");
+    f2["sync"] = {{"slave", 1}, {"master", 7001}, {"floor", -1}};
+    json f3 = simBox("8003", "02:00:00:03:00:08", "198.51.100.83");
+    f3["sync"] = {{"slave", 1}, {"master", 12345}, {"floor", 2}, {"done", 1}, {"age", 61}};
+    json f4 = simBox("8004", "02:00:00:03:00:09", "198.51.100.84");
+    f4["sync"] = {{"slave", 1}, {"master", 9999}, {"floor", 1}};
+    segment1_ = std::make_unique<SimProcess>(simOn(lab().name, "br1", {b6, f2, f3, f4}));
+
+    const SplitResult r = scan({"--sync", "--json", "-i", "vq0", "-i", "vq1"});
+    ASSERT_TRUE(r.exitedWith(0)) << r.err;
+    std::vector<std::string> rows;
+    for (const json& row : json::parse(r.out))
+        rows.push_back((row["row"] == "separator" ? "-" : "") + row["serial"].get<std::string>());
+    // USB and serial boxes take no part; 8004's master is missing and it stands alone at
+    // 9999, before master 0012345.
+    EXPECT_EQ(rows, (std::vector<std::string>{"-7001", "7001", "8002", "-8001", "8001", "8004",
+                                              "-0012345", "0012345", "8003"}))
+        << r.out;
+    const json chains = json::parse(r.out);
+    EXPECT_EQ(chains[8]["lastSync"].get<std::string>().substr(0, 3), "01m") << chains[8];
+    EXPECT_EQ(chains[2]["syncFloor"], -1);
+
+    const SplitResult table = scan({"--sync", "-i", "vq0", "-i", "vq1"});
+    ASSERT_TRUE(table.exitedWith(0)) << table.err;
+    const auto shownLines = lines(table.out);
+    ASSERT_EQ(shownLines.size(), 10u) << table.out;
+    EXPECT_EQ(cells(shownLines[0]), (std::vector<std::string>{"Serial", "Mode", "Master", "Floor", "Last sync"}));
+    EXPECT_EQ(cells(shownLines[2]), (std::vector<std::string>{"7001", "M", "...", "...", "..."}));
+    EXPECT_EQ(cells(shownLines[3]), (std::vector<std::string>{"8002", "E", "7001", "-1", "..."}));
+    EXPECT_EQ(shownLines[1].find_first_not_of('-'), std::string::npos) << "a separator line";
+}
+
 TEST_F(Scan, ANameThatIsNotAnAdapterIsWarnedAboutAndNotSwept) {
     const SplitResult r = scan({"-i", "vq7", "-i", "lo"});
     ASSERT_TRUE(r.exitedWith(0)) << describeStatus(r.waitStatus) << "\n" << r.err;

@@ -34,6 +34,8 @@ struct BoxSpec {
     std::uint8_t neighbourhood = 0;
     std::uint32_t version = 0;
     std::uint32_t syncSlave = 0, syncFault = 0, syncDone = 0, stateShown = 0, stateAlt = 0;
+    std::uint32_t syncMaster = 0, syncAge = 0;
+    std::int32_t syncFloor = 0;
     std::string challenge;  // copied without terminator when it fills the field
 };
 
@@ -54,6 +56,9 @@ inline TAnalyseBuffer makeReply(const BoxSpec& spec) {
     storeLe(frame.syncSlave, spec.syncSlave);
     storeLe(frame.syncFault, spec.syncFault);
     storeLe(frame.syncDone, spec.syncDone);
+    storeLe(frame.syncMaster, spec.syncMaster);
+    storeLe(frame.syncFloor, spec.syncFloor);
+    storeLe(frame.syncAge, spec.syncAge);
     storeLe(frame.stateIconShown, spec.stateShown);
     storeLe(frame.stateIconAlt, spec.stateAlt);
     std::memset(frame.challenge, 0, sizeof frame.challenge);

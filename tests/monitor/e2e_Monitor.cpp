@@ -7,6 +7,9 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -54,13 +57,15 @@ constexpr const char* kFleet = R"({"boxes": [
 
 class MonitorInLab : public LabTest {
 protected:
+    virtual const char* fleet() const { return kFleet; }
+
     void SetUp() override {
         LabTest::SetUp();
         if (IsSkipped()) return;
         if (boxSimFromEnvironment().empty()) GTEST_SKIP() << "velqorin-box-sim is not built";
         SimOptions options;
         options.lab = lab().name;
-        options.fleetJson = kFleet;
+        options.fleetJson = fleet();
         sim_ = std::make_unique<SimProcess>(options);
         monitor::resetServices();
         MainForm = new TMainForm;
@@ -158,6 +163,118 @@ TEST_F(MonitorInLab, CtrlDWithTheUnlockCodeClearsThePassword) {
     const SeenBox seen = configure("2555", "", {192, 0, 2, 55});
     EXPECT_FALSE(seen.seen) << seen.text.toStdString();
     EXPECT_EQ(row("2555"), nullptr);
+}
+
+// Two masters and the followers of the first, as the synchronisation tab's example has them.
+constexpr const char* kChains = R"({"boxes": [
+  {"serial": "2560", "mac": "00:50:c2:10:25:60", "password": "admin", "currentIp": "192.0.2.60",
+   "currentMask": "255.255.255.0", "linkKind": "network",
+   "sync": {"slave": 1, "master": 2555, "floor": 1, "done": 1, "age": 3600}},
+  {"serial": "2600", "mac": "00:50:c2:10:26:00", "password": "admin", "currentIp": "192.0.2.26",
+   "currentMask": "255.255.255.0", "linkKind": "network", "sync": {"slave": 0}},
+  {"serial": "2570", "mac": "00:50:c2:10:25:70", "password": "admin", "currentIp": "192.0.2.70",
+   "currentMask": "255.255.255.0", "linkKind": "network",
+   "sync": {"slave": 1, "master": 2555, "floor": -2}},
+  {"serial": "2555", "mac": "00:50:c2:10:25:55", "password": "admin", "currentIp": "192.0.2.55",
+   "currentMask": "255.255.255.0", "linkKind": "network", "sync": {"slave": 0}}
+]})";
+
+class SyncTabInLab : public MonitorInLab {
+protected:
+    const char* fleet() const override { return kChains; }
+
+    QTreeWidget* chains() { return MainForm->ui->VelqorinListView2; }
+    Ui::TMainForm& ui() { return *MainForm->ui; }
+
+    QStringList shown() {
+        QStringList rows;
+        for (int i = 0; i < chains()->topLevelItemCount(); ++i) {
+            const QTreeWidgetItem* r = chains()->topLevelItem(i);
+            rows << (r->text(0).isEmpty() ? QStringLiteral("-")
+                                          : r->text(0) + " " + r->text(1) + " " + r->text(2) +
+                                                " " + r->text(3));
+        }
+        return rows;
+    }
+
+    void edit(const QString& serial) {
+        for (int i = 0; i < chains()->topLevelItemCount(); ++i)
+            if (chains()->topLevelItem(i)->text(0) == serial) {
+                QTreeWidgetItem* r = chains()->topLevelItem(i);
+                chains()->setCurrentItem(r);
+                QTest::mouseDClick(chains()->viewport(), Qt::LeftButton, {},
+                                   chains()->visualItemRect(r).center());
+                return;
+            }
+        FAIL() << "no row " << serial.toStdString();
+    }
+
+    std::vector<int> kindsReceivedBy(const std::string& serial) {
+        std::vector<int> kinds;
+        for (const auto& line : sim_->received())
+            if (line["box"] == serial && line["kind"].is_number()) {
+                const int kind = line["kind"].get<int>();
+                if (kind == 7 || kind == 8) kinds.push_back(kind);
+            }
+        return kinds;
+    }
+};
+
+TEST_F(SyncTabInLab, ChainsInOrderAndAFloorEditedThroughThePanel) {
+    MainForm->RafraichirExecute();
+    EXPECT_EQ(shown(), (QStringList{"-", "2555 M ... ...", "2570 E 2555 -2", "2560 E 2555 1", "-",
+                                    "2600 M ... ..."}));
+    edit("2560");
+    ASSERT_TRUE(ui().GroupBoxSyncConfig->isEnabled());
+    ui().EditPassword->setText("admin");
+    ui().ComboBoxFloor->setEditText("-3");
+    ASSERT_TRUE(ui().ButtonValidConfig->isEnabled());
+    ui().ButtonValidConfig->click();
+    EXPECT_EQ(MainForm->StatusPanel1->text(), QString()) << "accepted";
+    EXPECT_EQ(kindsReceivedBy("2560"), std::vector<int>{7});
+    // The refresh after the send reads the box back.
+    EXPECT_EQ(shown(), (QStringList{"-", "2555 M ... ...", "2560 E 2555 -3", "2570 E 2555 -2", "-",
+                                    "2600 M ... ..."}));
+}
+
+TEST_F(SyncTabInLab, AFollowerBecomesAMasterAndBack) {
+    MainForm->RafraichirExecute();
+    edit("2570");
+    ui().EditPassword->setText("admin");
+    ui().CheckBoxMode->click();
+    ui().ButtonValidConfig->click();
+    EXPECT_EQ(shown(), (QStringList{"-", "2555 M ... ...", "2560 E 2555 1", "-", "2570 M ... ...",
+                                    "-", "2600 M ... ..."}));
+    edit("2570");
+    ui().EditPassword->setText("admin");
+    ASSERT_TRUE(ui().CheckBoxMode->isEnabled()) << "nobody follows 2570";
+    ui().CheckBoxMode->click();
+    EXPECT_EQ(ui().ComboBoxMaster->currentText(), QStringLiteral("2555"));
+    ui().ComboBoxFloor->setEditText("-2");
+    ui().ButtonValidConfig->click();
+    EXPECT_EQ(kindsReceivedBy("2570"), (std::vector<int>{7, 7}));
+    EXPECT_EQ(shown(), (QStringList{"-", "2555 M ... ...", "2570 E 2555 -2", "2560 E 2555 1", "-",
+                                    "2600 M ... ..."}));
+}
+
+TEST_F(SyncTabInLab, SynchroniserSendsKind8AndAWrongPasswordIsRefused) {
+    MainForm->RafraichirExecute();
+    edit("2570");
+    EXPECT_EQ(ui().VelqorinListView2->currentItem()->text(4), QStringLiteral("..."));
+    ui().EditPassword->setText("admin");
+    ASSERT_FALSE(ui().ButtonValidConfig->isEnabled()) << "nothing changed";
+    ASSERT_TRUE(ui().ButtonSync->isEnabled());
+    ui().ButtonSync->click();
+    EXPECT_EQ(kindsReceivedBy("2570"), std::vector<int>{8});
+    EXPECT_EQ(shown()[2], QStringLiteral("2570 E 2555 -2"));
+    // The box has synchronised just now: the age shows.
+    EXPECT_TRUE(chains()->topLevelItem(2)->text(4).endsWith('s'));
+
+    edit("2560");
+    ui().EditPassword->setText("wrong");
+    ui().ButtonSync->click();
+    EXPECT_EQ(MainForm->StatusPanel1->text(), MainForm->Message(18));
+    EXPECT_EQ(ui().EditPassword->text(), QString());
 }
 
 }  // namespace

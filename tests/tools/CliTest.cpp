@@ -4,6 +4,7 @@
 #include <string>
 
 #include "BoxReport.h"
+#include "velqorin/SyncOrder.h"
 #include "Input.h"
 
 using namespace velqorin;
@@ -116,6 +117,64 @@ TEST(CliReport, WireTextCannotBreakTheFormats) {
     EXPECT_EQ(json[0]["mac"], "02:00:00:0c:b1:c2");
     const std::string csv = csvText({row});
     EXPECT_NE(csv.find("\"1,\"\"2\"\"\n"), std::string::npos);
+}
+
+TAnalyseBuffer syncRecord(const char* serial, std::uint32_t slave, std::uint32_t master,
+                          std::int32_t floor, std::uint32_t done = 0, std::uint32_t age = 0) {
+    TAnalyseBuffer r{};
+    setFieldText(r.serialNumber, serial);
+    storeLe(r.syncSlave, slave);
+    storeLe(r.syncMaster, master);
+    storeLe(r.syncFloor, floor);
+    storeLe(r.syncDone, done);
+    storeLe(r.syncAge, age);
+    return r;
+}
+
+// The chains of the monitor's example, in the tab's order.
+std::vector<SyncListRow> exampleChains() {
+    static const TAnalyseBuffer m2555 = syncRecord("2555", 0, 0, 0);
+    static const TAnalyseBuffer m2600 = syncRecord("2600", 0, 0, 0);
+    static const TAnalyseBuffer f2560 = syncRecord("2560", 1, 2555, 1, 1, 61);
+    static const TAnalyseBuffer f2570 = syncRecord("2570", 1, 2555, -2);
+    std::vector<SyncListRow> rows;
+    for (const SyncRow& row : syncRows({&f2560, &m2600, &f2570, &m2555}))
+        rows.push_back(syncListRowOf(*row.record, row.separator));
+    return rows;
+}
+
+TEST(CliSyncReport, TheChainsInEachFormat) {
+    const auto rows = exampleChains();
+    const auto json = nlohmann::json::parse(syncJsonText(rows));
+    ASSERT_EQ(json.size(), 6u);
+    std::vector<std::string> order;
+    for (const auto& row : json)
+        order.push_back(row["row"] == "separator" ? "-" : row["serial"].get<std::string>());
+    EXPECT_EQ(order, (std::vector<std::string>{"-", "2555", "2570", "2560", "-", "2600"}));
+    EXPECT_EQ(json[0]["serial"], "2555");  // the separator names its master
+    EXPECT_EQ(json[1]["syncMode"], "master");
+    EXPECT_TRUE(json[1]["syncMaster"].is_null());
+    EXPECT_EQ(json[2]["syncFloor"], -2);
+    EXPECT_TRUE(json[2]["syncAge"].is_null());
+    EXPECT_EQ(json[2]["lastSync"], "...");
+    EXPECT_EQ(json[3]["syncAge"], 61);
+    EXPECT_EQ(json[3]["lastSync"], "01m 01s");
+
+    EXPECT_EQ(syncCsvText(rows),
+              "row,serial,syncMode,syncMaster,syncFloor,syncAge,lastSync\n"
+              "separator,2555,,,,,\n"
+              "box,2555,master,,,,...\n"
+              "box,2570,follower,2555,-2,,...\n"
+              "box,2560,follower,2555,1,61,01m 01s\n"
+              "separator,2600,,,,,\n"
+              "box,2600,master,,,,...\n");
+
+    const std::string table = syncTableText(rows);
+    const auto at = [&](const char* text) { return table.find(text); };
+    EXPECT_LT(at("2555    M"), at("2570    E     2555    -2"));
+    EXPECT_LT(at("2570    E"), at("2560    E     2555    1      01m 01s"));
+    EXPECT_LT(at("2560    E"), at("2600    M"));
+    EXPECT_NE(at("\n----"), std::string::npos) << table;
 }
 
 }  // namespace

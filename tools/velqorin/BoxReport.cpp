@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "velqorin/NetworkAnalyse.h"
+#include "velqorin/SyncOrder.h"
 
 namespace velqorin::cli {
 namespace {
@@ -149,6 +150,99 @@ std::string csvText(const std::vector<BoxRow>& rows) {
             out << "follower," << r.syncMaster << ',' << r.syncFloor << '\n';
         else
             out << "master,,\n";
+    }
+    return out.str();
+}
+
+SyncListRow syncListRowOf(const TAnalyseBuffer& record, bool separator) {
+    SyncListRow row;
+    row.separator = separator;
+    row.serial = std::string(fieldText(record.serialNumber));
+    row.follower = !isSyncMaster(record);
+    row.master = loadLe<std::uint32_t>(record.syncMaster);
+    row.floor = loadLe<std::int32_t>(record.syncFloor);
+    row.synchronised = row.follower && loadLe<std::uint32_t>(record.syncFault) == 0 &&
+                       loadLe<std::uint32_t>(record.syncDone) != 0;
+    row.age = loadLe<std::uint32_t>(record.syncAge);
+    return row;
+}
+
+std::vector<SyncListRow> syncListOf(const CVelqorinNetworkAnalyse& analyser) {
+    std::vector<const TAnalyseBuffer*> records;
+    for (const CVelqorinBoxOnNetwork* box = analyser.firstBox; box != nullptr; box = box->next)
+        records.push_back(&box->storedRecord);
+    std::vector<SyncListRow> rows;
+    for (const SyncRow& row : syncRows(records))
+        rows.push_back(syncListRowOf(*row.record, row.separator));
+    return rows;
+}
+
+std::string syncTableText(const std::vector<SyncListRow>& rows) {
+    const std::vector<std::string> header = {"Serial", "Mode", "Master", "Floor", "Last sync"};
+    std::vector<std::vector<std::string>> cells{header};
+    for (const SyncListRow& r : rows) {
+        if (r.separator)
+            cells.push_back({});
+        else if (r.follower)
+            cells.push_back({r.serial, "E", std::to_string(r.master), std::to_string(r.floor),
+                             r.synchronised ? durationText(r.age) : "..."});
+        else
+            cells.push_back({r.serial, "M", "...", "...", "..."});
+    }
+    std::vector<std::size_t> width(header.size(), 0);
+    for (const auto& line : cells)
+        for (std::size_t i = 0; i < line.size(); ++i) width[i] = std::max(width[i], line[i].size());
+    std::ostringstream out;
+    for (const auto& line : cells) {
+        // A separator row opens each master's chain, as on the monitor's tab.
+        if (line.empty()) {
+            std::size_t total = 0;
+            for (std::size_t w : width) total += w + 2;
+            out << std::string(total - 2, '-') << '\n';
+            continue;
+        }
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            out << line[i];
+            if (i + 1 < line.size()) out << std::string(width[i] - line[i].size() + 2, ' ');
+        }
+        out << '\n';
+    }
+    return out.str();
+}
+
+std::string syncJsonText(const std::vector<SyncListRow>& rows) {
+    auto list = nlohmann::json::array();
+    for (const SyncListRow& r : rows) {
+        if (r.separator) {
+            list.push_back({{"row", "separator"}, {"serial", r.serial}});
+            continue;
+        }
+        const nlohmann::json none = nullptr;
+        list.push_back({{"row", "box"},
+                        {"serial", r.serial},
+                        {"syncMode", r.follower ? "follower" : "master"},
+                        {"syncMaster", r.follower ? nlohmann::json(r.master) : none},
+                        {"syncFloor", r.follower ? nlohmann::json(r.floor) : none},
+                        {"syncAge", r.synchronised ? nlohmann::json(r.age) : none},
+                        {"lastSync", r.synchronised ? durationText(r.age) : "..."}});
+    }
+    return list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+}
+
+std::string syncCsvText(const std::vector<SyncListRow>& rows) {
+    std::ostringstream out;
+    out << "row,serial,syncMode,syncMaster,syncFloor,syncAge,lastSync\n";
+    for (const SyncListRow& r : rows) {
+        out << (r.separator ? "separator," : "box,") << csvField(r.serial) << ',';
+        if (r.separator)
+            out << ",,,,\n";
+        else if (!r.follower)
+            out << "master,,,,...\n";
+        else if (r.synchronised)
+            out << "follower," << r.master << ',' << r.floor << ',' << r.age << ','
+                << durationText(r.age) << '\n';
+        else
+            out << "follower," << r.master << ',' << r.floor << ",,...\n";
     }
     return out.str();
 }

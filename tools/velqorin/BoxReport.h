@@ -38,6 +38,26 @@ std::string tableText(const std::vector<BoxRow>& rows);
 std::string jsonText(const std::vector<BoxRow>& rows);
 std::string csvText(const std::vector<BoxRow>& rows);
 
+// One row of the synchronisation chains, as the monitor's second tab shows it: a box, or
+// the separator above each master.
+struct SyncListRow {
+    bool separator = false;
+    std::string serial;
+    bool follower = false;
+    std::uint32_t master = 0;     // a follower's master
+    std::int32_t floor = 0;       // a follower's floor
+    bool synchronised = false;    // a follower without fault that has synchronised
+    std::uint32_t age = 0;        // seconds since then
+};
+
+SyncListRow syncListRowOf(const TAnalyseBuffer& record, bool separator);
+// The LAN boxes of the last sweep in the chains' order.
+std::vector<SyncListRow> syncListOf(const CVelqorinNetworkAnalyse& analyser);
+
+std::string syncTableText(const std::vector<SyncListRow>& rows);
+std::string syncJsonText(const std::vector<SyncListRow>& rows);
+std::string syncCsvText(const std::vector<SyncListRow>& rows);
+
 // The workstation's interfaces as the inventory recorded them.
 std::string interfacesText(const CVelqorinNetworkAnalyse& analyser);
 std::string interfacesJson(const CVelqorinNetworkAnalyse& analyser);

@@ -249,6 +249,19 @@ int scan(const ScanOptions& options) {
                      "link is listed\n";
         result = kNoAdapterList;
     }
+    if (options.sync) {
+        const auto chains = syncListOf(analyser);
+        if (options.json)
+            std::cout << syncJsonText(chains);
+        else if (options.csv)
+            std::cout << syncCsvText(chains);
+        else if (chains.empty())
+            std::cout << "No box on the local network answered on " << swept.size() << " adapter"
+                      << (swept.size() == 1 ? "" : "s") << ".\n";
+        else
+            std::cout << syncTableText(chains);
+        return result;
+    }
     const auto rows = rowsOf(analyser);
     if (options.json)
         std::cout << jsonText(rows);

@@ -34,6 +34,7 @@ struct ScanOptions {
     bool json = false;
     bool csv = false;
     bool dialUp = false;  // also ask the boxes behind the point-to-point links
+    bool sync = false;    // the synchronisation chains instead of the boxes
 };
 
 struct BoxTarget {

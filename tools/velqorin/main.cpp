@@ -33,6 +33,9 @@ int main(int argc, char** argv) {
     scanCommand->add_flag("--dial-up", scanOptions.dialUp,
                           "Also ask the boxes behind the active point-to-point (dial-up) links, "
                           "over TCP port 5000");
+    scanCommand->add_flag("--sync", scanOptions.sync,
+                          "List the synchronisation chains instead: each master, then its "
+                          "followers by floor and serial number, masters in serial order");
 
     bool interfacesJson = false;
     auto* interfacesCommand =
