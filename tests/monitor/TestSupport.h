@@ -39,31 +39,31 @@ struct BoxSpec {
     std::string challenge;  // copied without terminator when it fills the field
 };
 
-inline TAnalyseBuffer makeReply(const BoxSpec& spec) {
+inline TAnalyseBuffer makeReply(const BoxSpec& boxSpec) {
     TAnalyseBuffer frame;
     buildDiscoveryRequest(frame, "");
     frame.frameKind = static_cast<std::uint8_t>(FrameKind::DiscoveryReply);
-    std::memcpy(frame.destinationMac, spec.localMac.data(), 6);
-    std::memcpy(frame.sourceMac, spec.mac.data(), 6);
-    std::memcpy(frame.currentIp, spec.ip.data(), 4);
-    std::memcpy(frame.currentMask, spec.mask.data(), 4);
-    std::memcpy(frame.manualIp, spec.manualIp.data(), 4);
-    std::memcpy(frame.manualMask, spec.manualMask.data(), 4);
-    frame.addressMode = spec.addressMode;
-    frame.neighbourhood = spec.neighbourhood;
-    setFieldText(frame.serialNumber, spec.serial);
-    storeLe(frame.softwareVersion, spec.version);
-    storeLe(frame.syncSlave, spec.syncSlave);
-    storeLe(frame.syncFault, spec.syncFault);
-    storeLe(frame.syncDone, spec.syncDone);
-    storeLe(frame.syncMaster, spec.syncMaster);
-    storeLe(frame.syncFloor, spec.syncFloor);
-    storeLe(frame.syncAge, spec.syncAge);
-    storeLe(frame.stateIconShown, spec.stateShown);
-    storeLe(frame.stateIconAlt, spec.stateAlt);
+    std::memcpy(frame.destinationMac, boxSpec.localMac.data(), 6);
+    std::memcpy(frame.sourceMac, boxSpec.mac.data(), 6);
+    std::memcpy(frame.currentIp, boxSpec.ip.data(), 4);
+    std::memcpy(frame.currentMask, boxSpec.mask.data(), 4);
+    std::memcpy(frame.manualIp, boxSpec.manualIp.data(), 4);
+    std::memcpy(frame.manualMask, boxSpec.manualMask.data(), 4);
+    frame.addressMode = boxSpec.addressMode;
+    frame.neighbourhood = boxSpec.neighbourhood;
+    setFieldText(frame.serialNumber, boxSpec.serial);
+    storeLe(frame.softwareVersion, boxSpec.version);
+    storeLe(frame.syncSlave, boxSpec.syncSlave);
+    storeLe(frame.syncFault, boxSpec.syncFault);
+    storeLe(frame.syncDone, boxSpec.syncDone);
+    storeLe(frame.syncMaster, boxSpec.syncMaster);
+    storeLe(frame.syncFloor, boxSpec.syncFloor);
+    storeLe(frame.syncAge, boxSpec.syncAge);
+    storeLe(frame.stateIconShown, boxSpec.stateShown);
+    storeLe(frame.stateIconAlt, boxSpec.stateAlt);
     std::memset(frame.challenge, 0, sizeof frame.challenge);
-    std::memcpy(frame.challenge, spec.challenge.data(),
-                std::min(spec.challenge.size(), sizeof frame.challenge));
+    std::memcpy(frame.challenge, boxSpec.challenge.data(),
+                std::min(boxSpec.challenge.size(), sizeof frame.challenge));
     return frame;
 }
 
@@ -80,8 +80,8 @@ struct FakeFleet {
             if (during) during();
             analyser.reset();  // a real sweep discards the old records whatever it finds
             if (!succeed) return false;
-            for (const BoxSpec& spec : boxes) {
-                const TAnalyseBuffer frame = makeReply(spec);
+            for (const BoxSpec& boxSpec : boxes) {
+                const TAnalyseBuffer frame = makeReply(boxSpec);
                 analyser.AddBox(&frame, "vqtest0");
             }
             return true;

@@ -52,8 +52,8 @@ struct Workstation {
 struct OneBox {
     CVelqorinNetworkAnalyse analyser;
     CVelqorinBoxOnNetwork* box = nullptr;
-    explicit OneBox(const BoxSpec& spec) {
-        const TAnalyseBuffer frame = makeReply(spec);
+    explicit OneBox(const BoxSpec& boxSpec) {
+        const TAnalyseBuffer frame = makeReply(boxSpec);
         analyser.AddBox(&frame, "vqtest0");
         box = analyser.firstBox;
     }
@@ -146,10 +146,10 @@ private slots:
         QFETCH(int, verdict);
         QFETCH(QColor, colour);
         Workstation local(workstationDhcp, true, {{workstation, workstationMask}});
-        BoxSpec spec;
-        spec.addressMode = boxDhcp ? 1 : 0;
-        spec.manualIp = address, spec.manualMask = mask;
-        OneBox one(spec);
+        BoxSpec boxSpec;
+        boxSpec.addressMode = boxDhcp ? 1 : 0;
+        boxSpec.manualIp = address, boxSpec.manualMask = mask;
+        OneBox one(boxSpec);
         int shownVerdict = -1;
         QString shownText;
         QColor shownColour;
@@ -166,9 +166,9 @@ private slots:
 
     void verdictFollowsTheEntries() {
         Workstation local(true, true, {{{192, 168, 1, 5}, {255, 255, 255, 0}}});
-        BoxSpec spec;
-        spec.manualIp = {192, 168, 1, 20};
-        OneBox one(spec);
+        BoxSpec boxSpec;
+        boxSpec.manualIp = {192, 168, 1, 20};
+        OneBox one(boxSpec);
         QList<int> verdicts;
         showConfigure(one.box, local.record.get(), [&](TConfigureForm& f) {
             verdicts << f.Verdict;
@@ -191,12 +191,12 @@ private slots:
         Workstation local(true, false, {{{192, 0, 2, 10}, {255, 255, 255, 0}},
                                         {{198, 51, 100, 10}, {255, 255, 0, 0}},
                                         {{203, 0, 113, 10}, {255, 255, 255, 252}}});
-        BoxSpec spec;
-        spec.addressMode = 2;
-        spec.neighbourhood = 1;
-        spec.ip = {169, 254, 1, 2}, spec.mask = {255, 255, 0, 0};
-        spec.manualIp = {192, 0, 2, 77};
-        OneBox one(spec);
+        BoxSpec boxSpec;
+        boxSpec.addressMode = 2;
+        boxSpec.neighbourhood = 1;
+        boxSpec.ip = {169, 254, 1, 2}, boxSpec.mask = {255, 255, 0, 0};
+        boxSpec.manualIp = {192, 0, 2, 77};
+        OneBox one(boxSpec);
         showConfigure(one.box, local.record.get(), [&](TConfigureForm& f) {
             QCOMPARE(f.ui->LabelDHCP->text(), QString::fromUtf8("Mode DHCP désactivé"));
             QVERIFY(!f.ui->DHCPCheckBox->isChecked());
@@ -353,10 +353,10 @@ private slots:
     void supportCode() {
         QFETCH(QString, challenge);
         QFETCH(QString, code);
-        BoxSpec spec;
-        spec.serial = "2560";
-        spec.challenge = challenge.toStdString();
-        OneBox one(spec);
+        BoxSpec boxSpec;
+        boxSpec.serial = "2560";
+        boxSpec.challenge = challenge.toStdString();
+        OneBox one(boxSpec);
         TDebloqueForm form;
         form.Box = one.box;
         onNextModal([&](QWidget*) {

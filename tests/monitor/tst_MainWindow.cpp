@@ -29,9 +29,9 @@ Q_DECLARE_METATYPE(velqorin::monitor::test::BoxSpec)
 namespace {
 
 BoxSpec box(std::string serial) {
-    BoxSpec spec;
-    spec.serial = std::move(serial);
-    return spec;
+    BoxSpec boxSpec;
+    boxSpec.serial = std::move(serial);
+    return boxSpec;
 }
 
 QStringList serialsShown(const QTreeWidget* list) {
@@ -88,7 +88,7 @@ private slots:
     }
 
     void cellTexts_data() {
-        QTest::addColumn<BoxSpec>("spec");
+        QTest::addColumn<BoxSpec>("boxSpec");
         QTest::addColumn<int>("column");
         QTest::addColumn<QString>("text");
         BoxSpec b = box("0012345");
@@ -122,16 +122,16 @@ private slots:
     }
 
     void cellTexts() {
-        QFETCH(BoxSpec, spec);
+        QFETCH(BoxSpec, boxSpec);
         QFETCH(int, column);
         QFETCH(QString, text);
-        refreshWith({spec});
+        refreshWith({boxSpec});
         QCOMPARE(list()->topLevelItemCount(), 1);
         QCOMPARE(list()->topLevelItem(0)->text(column), text);
     }
 
     void lamps_data() {
-        QTest::addColumn<BoxSpec>("spec");
+        QTest::addColumn<BoxSpec>("boxSpec");
         QTest::addColumn<int>("image");
         QTest::addColumn<int>("state");
         auto lamp = [](std::uint32_t slave, std::uint32_t fault, std::uint32_t done,
@@ -148,10 +148,10 @@ private slots:
     }
 
     void lamps() {
-        QFETCH(BoxSpec, spec);
+        QFETCH(BoxSpec, boxSpec);
         QFETCH(int, image);
         QFETCH(int, state);
-        refreshWith({spec});
+        refreshWith({boxSpec});
         TBoxItem* row = boxItem(list()->topLevelItem(0));
         QVERIFY(row != nullptr);
         QCOMPARE(row->imageIndex(), image);

@@ -27,19 +27,19 @@ Q_DECLARE_METATYPE(std::vector<velqorin::monitor::test::BoxSpec>)
 namespace {
 
 BoxSpec master(std::string serial) {
-    BoxSpec spec;
-    spec.serial = std::move(serial);
-    spec.mac[5] = static_cast<std::uint8_t>(std::stoi(spec.serial) & 0xFF);
-    spec.mac[4] = static_cast<std::uint8_t>(std::stoi(spec.serial) >> 8);
-    return spec;
+    BoxSpec boxSpec;
+    boxSpec.serial = std::move(serial);
+    boxSpec.mac[5] = static_cast<std::uint8_t>(std::stoi(boxSpec.serial) & 0xFF);
+    boxSpec.mac[4] = static_cast<std::uint8_t>(std::stoi(boxSpec.serial) >> 8);
+    return boxSpec;
 }
 
 BoxSpec follower(std::string serial, std::uint32_t of, std::int32_t floor) {
-    BoxSpec spec = master(std::move(serial));
-    spec.syncSlave = 1;
-    spec.syncMaster = of;
-    spec.syncFloor = floor;
-    return spec;
+    BoxSpec boxSpec = master(std::move(serial));
+    boxSpec.syncSlave = 1;
+    boxSpec.syncMaster = of;
+    boxSpec.syncFloor = floor;
+    return boxSpec;
 }
 
 struct SentSetUp {
@@ -159,7 +159,7 @@ private slots:
     }
 
     void lampsAndAges_data() {
-        QTest::addColumn<BoxSpec>("spec");
+        QTest::addColumn<BoxSpec>("boxSpec");
         QTest::addColumn<int>("image");
         QTest::addColumn<int>("state");
         QTest::addColumn<QString>("age");
@@ -189,12 +189,12 @@ private slots:
     }
 
     void lampsAndAges() {
-        QFETCH(BoxSpec, spec);
+        QFETCH(BoxSpec, boxSpec);
         QFETCH(int, image);
         QFETCH(int, state);
         QFETCH(QString, age);
-        refreshWith({spec});
-        TBoxItem* row = boxItem(rowOf(QString::fromStdString(spec.serial)));
+        refreshWith({boxSpec});
+        TBoxItem* row = boxItem(rowOf(QString::fromStdString(boxSpec.serial)));
         QVERIFY(row != nullptr);
         QCOMPARE(row->imageIndex(), image);
         QCOMPARE(row->stateIndex(), state);
