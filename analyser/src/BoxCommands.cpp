@@ -2,6 +2,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "BoxIndex.h"
 #include "Link.h"
 #include "Response.h"
 #include "velqorin/BoxOnNetwork.h"
@@ -101,6 +102,7 @@ int CVelqorinBoxOnNetwork::Send(unsigned char code, bool clearPassword) {
         LinkReceive(slot, [&](const std::uint8_t* frame, std::size_t length) {
             if (!isCommandAnswer(command, frame, length)) return true;
             std::memcpy(&storedRecord, frame, kFrameSize);
+            noteRecordRewritten();
             result = static_cast<FrameKind>(storedRecord.frameKind) == FrameKind::CommandAccepted
                          ? kCommandAccepted
                          : kCommandRefused;

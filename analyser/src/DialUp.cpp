@@ -19,13 +19,24 @@ bool CVelqorinNetworkAnalyse::Analyse(bool withDialUp) {
     return swept && dialled;
 }
 
-bool CVelqorinNetworkAnalyse::Analyse_Ras() {
+bool CVelqorinNetworkAnalyse::Analyse_Ras() { return Analyse_Ras(nullptr); }
+
+bool CVelqorinNetworkAnalyse::Analyse_Ras(const SweepObserver* observer) {
     try {
         const auto links = hostNetwork().pointToPointLinks();
         if (!links) return false;
+        const auto stop = [observer] {
+            return observer != nullptr && observer->stopRequested != nullptr &&
+                   observer->stopRequested(observer->context);
+        };
         // Every link is asked, however many there are.
-        for (const PointToPointLink& link : *links)
+        const int count = static_cast<int>(links->size());
+        for (int index = 0; index < count && !stop(); ++index) {
+            const PointToPointLink& link = (*links)[static_cast<std::size_t>(index)];
+            if (observer != nullptr && observer->adapter != nullptr)
+                observer->adapter(observer->context, link.name.c_str(), index, count);
             RecupVelqorinInfo(this, ipText(link.remote.data()).c_str());
+        }
         return true;
     } catch (const std::exception&) {
         return false;  // out of memory: whatever was added stays listed

@@ -1,5 +1,6 @@
 #include "Link.h"
 
+#include <atomic>
 #include <thread>
 
 #include "linux/PcapLink.h"
@@ -11,10 +12,15 @@ class SystemClock final : public Clock {
 public:
     std::time_t seconds() override { return std::time(nullptr); }
     void pause(std::chrono::milliseconds duration) override { std::this_thread::sleep_for(duration); }
+    std::int64_t steadyMilliseconds() override {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
 };
 
-Link* g_link = nullptr;
-Clock* g_clock = nullptr;
+std::atomic<Link*> g_link{nullptr};
+std::atomic<Clock*> g_clock{nullptr};
 std::string g_error;
 
 bool fail(std::string what) {
@@ -26,16 +32,21 @@ bool fail(std::string what) {
 
 Link& currentLink() {
     static PcapLink platformLink;
-    return g_link ? *g_link : platformLink;
+    Link* replacement = g_link.load();
+    return replacement != nullptr ? *replacement : platformLink;
 }
 
 Clock& currentClock() {
     static SystemClock platformClock;
-    return g_clock ? *g_clock : platformClock;
+    Clock* replacement = g_clock.load();
+    return replacement != nullptr ? *replacement : platformClock;
 }
 
-void setLink(Link* link) { g_link = link; }
-void setClock(Clock* clock) { g_clock = clock; }
+ScopedLink::ScopedLink(Link& replacement) : previous_(g_link.exchange(&replacement)) {}
+ScopedLink::~ScopedLink() { g_link.store(previous_); }
+
+ScopedClock::ScopedClock(Clock& replacement) : previous_(g_clock.exchange(&replacement)) {}
+ScopedClock::~ScopedClock() { g_clock.store(previous_); }
 
 const std::string& linkError() { return g_error; }
 
@@ -81,6 +92,16 @@ bool LinkReceive(AdapterSlot& slot, const FrameStep& step) {
     if (!slot) return fail("no adapter open");
     if (!slot->receive(kReadTimeout, step)) return fail(slot->error());
     return true;
+}
+
+std::vector<std::size_t> LinkReceiveAny(const std::vector<AdapterSlot*>& slots,
+                                        const AdapterFrameStep& step) {
+    std::vector<LinkAdapter*> adapters;
+    adapters.reserve(slots.size());
+    for (AdapterSlot* slot : slots) adapters.push_back(slot->get());
+    auto failed = currentLink().receiveAny(adapters, kReadTimeout, step);
+    if (!failed.empty()) fail(adapters[failed.front()]->error());
+    return failed;
 }
 
 bool LinkQueryMac(AdapterSlot& slot, std::uint8_t* mac) {

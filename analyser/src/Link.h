@@ -20,6 +20,10 @@ namespace velqorin {
 // Offered every captured frame of a batch, with its captured length; returns false to
 // end the walk (the rest of the batch is then dropped).
 using FrameStep = std::function<bool(const std::uint8_t* frame, std::size_t capturedLength)>;
+// Offered every frame of a batch read from several adapters at once, with the position of
+// its adapter in the list that was read.
+using AdapterFrameStep =
+    std::function<void(std::size_t adapter, const std::uint8_t* frame, std::size_t capturedLength)>;
 
 // One open adapter; destroying it closes it.
 class LinkAdapter {
@@ -32,6 +36,8 @@ public:
     virtual bool receive(std::chrono::milliseconds timeout, const FrameStep& step) = 0;
     // The adapter's current MAC address, 6 bytes.
     virtual bool queryMac(std::uint8_t* mac) = 0;
+    // Frames lost since the adapter was opened because the capture buffer was full.
+    virtual unsigned dropped() const = 0;
     // What the last failure was, for a caller that shows it.
     virtual std::string error() const = 0;
 };
@@ -43,23 +49,54 @@ public:
     virtual std::optional<std::vector<std::string>> listAdapters() = 0;
     // Null when the adapter cannot be opened; error() then says why.
     virtual std::unique_ptr<LinkAdapter> open(const std::string& name) = 0;
+    // Waits at most `timeout` until frames are there on any of `adapters` (all opened by
+    // this link), then offers the frames of every adapter that has some. Returns the
+    // positions of the adapters whose read failed; every adapter stays open.
+    virtual std::vector<std::size_t> receiveAny(const std::vector<LinkAdapter*>& adapters,
+                                                std::chrono::milliseconds timeout,
+                                                const AdapterFrameStep& step) = 0;
     virtual std::string error() const = 0;
 };
 
-// The whole-second calendar clock that listening windows are measured on, and the
-// pause between a send and its window. Tests give the sweep a clock they drive.
+// The whole-second calendar clock that listening windows are measured on, the pause
+// between a send and its window, and a steady count of milliseconds for progress reports.
+// Tests give the sweep a clock they drive.
 class Clock {
 public:
     virtual ~Clock() = default;
     virtual std::time_t seconds() = 0;
     virtual void pause(std::chrono::milliseconds duration) = 0;
+    virtual std::int64_t steadyMilliseconds() = 0;
 };
 
+// The link and clock that a ScopedLink / ScopedClock put in place, else the platform's.
 Link& currentLink();
 Clock& currentClock();
-// Null puts the platform's own back. The library has one user thread at a time.
-void setLink(Link* link);
-void setClock(Clock* clock);
+
+// Puts `replacement` behind currentLink() for the object's lifetime; for tests. Not
+// thread-safe against a sweep running at the same time.
+class ScopedLink {
+public:
+    explicit ScopedLink(Link& replacement);
+    ~ScopedLink();
+    ScopedLink(const ScopedLink&) = delete;
+    ScopedLink& operator=(const ScopedLink&) = delete;
+
+private:
+    Link* previous_;
+};
+
+// The same for currentClock().
+class ScopedClock {
+public:
+    explicit ScopedClock(Clock& replacement);
+    ~ScopedClock();
+    ScopedClock(const ScopedClock&) = delete;
+    ScopedClock& operator=(const ScopedClock&) = delete;
+
+private:
+    Clock* previous_;
+};
 
 // Empty, or one open adapter.
 using AdapterSlot = std::unique_ptr<LinkAdapter>;
@@ -80,6 +117,11 @@ bool LinkSend(AdapterSlot& slot, const TAnalyseBuffer& frame);
 // One batch: returns when a frame is there or after about a second. The slot stays open
 // whatever happens.
 bool LinkReceive(AdapterSlot& slot, const FrameStep& step);
+// One batch over several slots, each holding an open adapter: returns when frames are there on any of them or
+// after about a second, having offered each frame with its slot's position in `slots`.
+// Returns the positions whose read failed, in order; every slot stays open.
+std::vector<std::size_t> LinkReceiveAny(const std::vector<AdapterSlot*>& slots,
+                                        const AdapterFrameStep& step);
 // The adapter's current MAC into `mac` (6 bytes).
 bool LinkQueryMac(AdapterSlot& slot, std::uint8_t* mac);
 // The text of the last failure of a Link* operation.

@@ -4,6 +4,10 @@
 #include <cstring>
 #include <ctime>
 
+#include "BoxIndex.h"
+
+using velqorin::boxIndexOf;
+
 namespace {
 
 void unlinkAndDestroy(CVelqorinNetworkAnalyse& a, CVelqorinBoxOnNetwork* box) {
@@ -36,7 +40,10 @@ CVelqorinNetworkAnalyse::CVelqorinNetworkAnalyse()
     analyserToken[kTokenLength] = '\0';
 }
 
-CVelqorinNetworkAnalyse::~CVelqorinNetworkAnalyse() { reset(); }
+CVelqorinNetworkAnalyse::~CVelqorinNetworkAnalyse() {
+    reset();
+    velqorin::forgetBoxIndex(*this);
+}
 
 void CVelqorinNetworkAnalyse::reset() {
     boxCount = 0;
@@ -46,6 +53,7 @@ void CVelqorinNetworkAnalyse::reset() {
     }
     firstBox = nullptr;
     lastBox = nullptr;
+    boxIndexOf(*this).clear();
     interfaceCount = 0;
     if (firstInterface != nullptr) {
         while (firstInterface->next != nullptr) delete firstInterface->next;
@@ -64,7 +72,11 @@ int CVelqorinNetworkAnalyse::Delete(CVelqorinBoxOnNetwork* box) {
     // pointers across sweeps, so check membership rather than trust it.
     for (auto* b = firstBox; b != nullptr; b = b->next) {
         if (b == box) {
+            auto& index = boxIndexOf(*this);
+            index.follow(*this);
+            index.removing(box);
             unlinkAndDestroy(*this, box);
+            index.followed(*this);
             break;
         }
     }
@@ -74,21 +86,17 @@ int CVelqorinNetworkAnalyse::Delete(CVelqorinBoxOnNetwork* box) {
 int CVelqorinNetworkAnalyse::AddBox(const TAnalyseBuffer* reply, const char* adapterName) {
     if (reply == nullptr) return boxCount;
     if (adapterName == nullptr) adapterName = "";
-    CVelqorinBoxOnNetwork* box = firstBox;
-    for (int visited = 0; box != nullptr && visited < boxCount; ++visited, box = box->next) {
-        if (std::strncmp(box->storedRecord.serialNumber, reply->serialNumber,
-                         sizeof reply->serialNumber) == 0 &&
-            std::strncmp(box->adapterName, adapterName,
-                         CVelqorinBoxOnNetwork::kAdapterNameSize) == 0)
-            break;
-    }
-    if (box != nullptr) {
+    // The first box of this adapter and serial number, found without walking the list.
+    auto& index = boxIndexOf(*this);
+    if (CVelqorinBoxOnNetwork* box = index.find(*this, *reply, adapterName)) {
         // Only an answer to our own request may replace what we already hold; an answer
         // to another analyser's request is older news.
         if (std::strncmp(reply->analyserToken, analyserToken, kTokenSize) != 0) return boxCount;
+        index.removing(box);
         unlinkAndDestroy(*this, box);
     }
     appendBox(*this, reply, adapterName);
+    index.appended(*this, lastBox);
     return boxCount;
 }
 

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <deque>
 #include <functional>
@@ -28,7 +29,9 @@ public:
         pauses.push_back(d);
         advance(d);
     }
+    std::int64_t steadyMilliseconds() override { return nowMs_; }
     void advance(std::chrono::milliseconds d) { nowMs_ += d.count(); }
+    void advanceTo(std::int64_t ms) { nowMs_ = std::max(nowMs_, ms); }
     std::int64_t nowMs() const { return nowMs_; }
     std::vector<std::chrono::milliseconds> pauses;
 
@@ -43,8 +46,20 @@ inline Bytes bytesOf(const TAnalyseBuffer& frame) {
 }
 
 struct Batch {
+    Batch() = default;
+    Batch(std::chrono::milliseconds wait, std::vector<Bytes> batchFrames)
+        : after(wait), frames(std::move(batchFrames)) {}
+    // Frames that arrive at time `ms` of the fake clock, whenever the read began: how
+    // frames on several adapters interleave in time.
+    static Batch arrivingAt(std::int64_t ms, std::vector<Bytes> batchFrames) {
+        Batch b({}, std::move(batchFrames));
+        b.atMs = ms;
+        return b;
+    }
+
     std::chrono::milliseconds after{0};  // how long the receive waits before it returns
     std::vector<Bytes> frames;
+    std::optional<std::int64_t> atMs;  // set by arrivingAt; `after` is then unused
 };
 
 struct FakeAdapter {
@@ -54,7 +69,20 @@ struct FakeAdapter {
     bool macFails = false;
     bool sendFails = false;
     bool receiveFails = false;
+    // Reads fail from this time of the fake clock on (the adapter went away).
+    std::optional<std::int64_t> failsFromMs;
+    unsigned dropped = 0;
     std::deque<Batch> batches;
+
+    bool failsAt(std::int64_t nowMs) const {
+        return receiveFails || (failsFromMs && nowMs >= *failsFromMs);
+    }
+    // When the first waiting batch arrives, for a read that began at `nowMs`.
+    std::optional<std::int64_t> nextArrival(std::int64_t nowMs) const {
+        if (batches.empty()) return std::nullopt;
+        const Batch& b = batches.front();
+        return b.atMs ? std::max(*b.atMs, nowMs) : nowMs + b.after.count();
+    }
     // Called for every frame sent on the adapter; may queue batches in answer.
     std::function<void(FakeAdapter&, const Bytes&)> onSend;
 };
@@ -79,6 +107,9 @@ public:
     }
 
     std::unique_ptr<LinkAdapter> open(const std::string& name) override;
+    std::vector<std::size_t> receiveAny(const std::vector<LinkAdapter*>& adapters,
+                                        std::chrono::milliseconds timeout,
+                                        const AdapterFrameStep& step) override;
     std::string error() const override { return "fake link failure"; }
 
     struct Sent {
@@ -90,7 +121,14 @@ public:
     std::vector<Sent> sent;
     std::vector<std::string> opened;
     int openNow = 0;  // adapters currently open
+    int maxOpen = 0;  // the most that were open at once
     int receives = 0;
+    // Each receiveAny: the fake clock's time it returned at and the adapters it read.
+    struct Read {
+        std::int64_t atMs;
+        std::vector<std::string> adapters;
+    };
+    std::vector<Read> reads;
 
 private:
     friend class FakeOpenAdapter;
@@ -106,8 +144,9 @@ private:
 class FakeOpenAdapter final : public LinkAdapter {
 public:
     FakeOpenAdapter(FakeLink& link, FakeAdapter& adapter) : link_(link), adapter_(adapter) {
-        ++link_.openNow;
+        link_.maxOpen = std::max(link_.maxOpen, ++link_.openNow);
     }
+    FakeAdapter& adapter() { return adapter_; }
     ~FakeOpenAdapter() override { --link_.openNow; }
 
     bool send(const std::uint8_t* frame, std::size_t length) override {
@@ -119,17 +158,19 @@ public:
     }
     bool receive(std::chrono::milliseconds timeout, const FrameStep& step) override {
         ++link_.receives;
-        if (adapter_.receiveFails) {
+        const std::int64_t now = link_.clock_.nowMs();
+        if (adapter_.failsAt(now)) {
             link_.clock_.advance(timeout);
             return false;
         }
-        if (adapter_.batches.empty()) {
+        const auto arrival = adapter_.nextArrival(now);
+        if (!arrival || *arrival > now + timeout.count()) {
             link_.clock_.advance(timeout);
             return true;
         }
+        link_.clock_.advanceTo(*arrival);
         Batch batch = std::move(adapter_.batches.front());
         adapter_.batches.pop_front();
-        link_.clock_.advance(std::min(batch.after, timeout));
         for (const Bytes& f : batch.frames)
             if (!step(f.data(), f.size())) break;
         return true;
@@ -139,6 +180,7 @@ public:
         std::memcpy(mac, adapter_.mac.data(), kMacSize);
         return true;
     }
+    unsigned dropped() const override { return adapter_.dropped; }
     std::string error() const override { return "fake adapter failure"; }
 
 private:
@@ -153,19 +195,50 @@ inline std::unique_ptr<LinkAdapter> FakeLink::open(const std::string& name) {
     return std::make_unique<FakeOpenAdapter>(*this, *a);
 }
 
+// Waits like a poll over every adapter: returns at the first arrival on any of them (all
+// that arrive then are read), at a failure, or at the timeout.
+inline std::vector<std::size_t> FakeLink::receiveAny(const std::vector<LinkAdapter*>& adapters,
+                                                     std::chrono::milliseconds timeout,
+                                                     const AdapterFrameStep& step) {
+    ++receives;
+    std::vector<FakeAdapter*> fakes;
+    for (LinkAdapter* a : adapters) fakes.push_back(&static_cast<FakeOpenAdapter*>(a)->adapter());
+    const std::int64_t now = clock_.nowMs();
+    std::int64_t until = now + timeout.count();
+    for (FakeAdapter* f : fakes) {
+        if (f->failsAt(now)) until = now;
+        else if (f->failsFromMs) until = std::min(until, *f->failsFromMs);
+        if (auto arrival = f->nextArrival(now)) until = std::min(until, *arrival);
+    }
+    clock_.advanceTo(until);
+    std::vector<std::size_t> failed;
+    Read read{clock_.nowMs(), {}};
+    for (std::size_t i = 0; i < fakes.size(); ++i) {
+        FakeAdapter& f = *fakes[i];
+        read.adapters.push_back(f.name);
+        if (f.failsAt(clock_.nowMs())) {
+            failed.push_back(i);
+            continue;
+        }
+        if (auto arrival = f.nextArrival(now); !arrival || *arrival > clock_.nowMs()) continue;
+        Batch batch = std::move(f.batches.front());
+        f.batches.pop_front();
+        for (const Bytes& frame : batch.frames) step(i, frame.data(), frame.size());
+    }
+    reads.push_back(std::move(read));
+    return failed;
+}
+
 // Installs a fake link and clock for one test and puts the platform's back after it.
 class FakeRawNetwork {
 public:
-    explicit FakeRawNetwork(std::int64_t clockOffsetMs = 0) : clock(clockOffsetMs), link(clock) {
-        setLink(&link);
-        setClock(&clock);
-    }
-    ~FakeRawNetwork() {
-        setLink(nullptr);
-        setClock(nullptr);
-    }
+    explicit FakeRawNetwork(std::int64_t clockOffsetMs = 0) : clock(clockOffsetMs), link(clock) {}
     FakeClock clock;
     FakeLink link;
+
+private:
+    ScopedLink usingLink_{link};
+    ScopedClock usingClock_{clock};
 };
 
 }  // namespace velqorin::test

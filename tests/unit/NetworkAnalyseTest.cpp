@@ -3,9 +3,12 @@
 #include <cstddef>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "BoxIndex.h"
+#include "FakeLink.h"
 #include "Frames.h"
 #include "velqorin/NetworkAnalyse.h"
 
@@ -226,6 +229,119 @@ TEST(AddBox, KeepsAnEntryForEachOfManyBoxes) {
     }
     EXPECT_EQ(entries(a).size(), 500u);
     EXPECT_EQ(fieldText(a.lastBox->storedRecord.serialNumber), "100497");
+}
+
+// The box list as the walk over the list builds it, for comparing with the analyser's.
+struct WalkModel {
+    struct Box {
+        std::string adapter, serial, token;
+        int data;
+    };
+    std::vector<Box> boxes;
+
+    static std::string bounded(const char* text, std::size_t n) { return {text, strnlen(text, n)}; }
+
+    void add(const TAnalyseBuffer& reply, const char* adapterName, const char* ourToken) {
+        const std::string adapter = bounded(adapterName, 10000);
+        const std::string serial = bounded(reply.serialNumber, 20);
+        const std::string token = bounded(reply.analyserToken, 30);
+        for (std::size_t i = 0; i < boxes.size(); ++i) {
+            if (boxes[i].adapter != adapter || boxes[i].serial != serial) continue;
+            if (token != bounded(ourToken, 30)) return;
+            boxes.erase(boxes.begin() + static_cast<std::ptrdiff_t>(i));
+            break;
+        }
+        // a listed name holds at most 9999 characters
+        boxes.push_back({adapter.substr(0, 9999), serial, token, reply.currentIp[3]});
+    }
+};
+
+std::vector<std::string> described(const WalkModel& m) {
+    std::vector<std::string> out;
+    for (const auto& b : m.boxes)
+        out.push_back(b.serial + "@" + b.adapter.substr(0, 6) + std::to_string(b.adapter.size()) + "#" + std::to_string(b.data));
+    return out;
+}
+
+std::vector<std::string> described(const CVelqorinNetworkAnalyse& a) {
+    std::vector<std::string> out;
+    for (const Entry& e : entries(a)) out.push_back(e.serial + "@" + e.adapter.substr(0, 6) + std::to_string(e.adapter.size()));
+    int i = 0;
+    for (auto* b = a.firstBox; b != nullptr; b = b->next, ++i)
+        out[static_cast<std::size_t>(i)] += "#" + std::to_string(b->storedRecord.currentIp[3]);
+    return out;
+}
+
+TEST(AddBox, GivesTheWalksListUnderAnyMixOfRepliesDeletesAndHandEdits) {
+    for (unsigned seed = 1; seed <= 20; ++seed) {
+        std::mt19937 random(seed);
+        auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+        CVelqorinNetworkAnalyse a;
+        WalkModel model;
+        const std::string longName(10000, 'x');  // never matches a listed name
+        const std::string cutName(9999, 'x');    // matches what a longer name was listed as
+        const char* adapters[] = {"eth0", "eth1", longName.c_str(), cutName.c_str()};
+        const std::string tokens[] = {a.analyserToken, "", "FOREIGN"};
+        for (int step = 0; step < 400; ++step) {
+            const int what = pick(20);
+            if (what < 16) {
+                TAnalyseBuffer r = makeReply(std::to_string(pick(6)), tokens[pick(3)]);
+                r.currentIp[3] = static_cast<std::uint8_t>(step);
+                const char* adapter = adapters[pick(4)];
+                a.AddBox(&r, adapter);
+                model.add(r, adapter, a.analyserToken);
+            } else if (what < 18 && a.CountBox() > 0) {
+                const int at = pick(a.CountBox());
+                a.Delete(boxAt(a, at));
+                model.boxes.erase(model.boxes.begin() + at);
+            } else if (what == 18 && a.CountBox() > 0) {
+                // a caller unlinking the first box by hand, as the list's layout allows
+                CVelqorinBoxOnNetwork* first = a.firstBox;
+                a.firstBox = first->next;
+                if (a.lastBox == first) a.lastBox = nullptr;
+                --a.boxCount;
+                delete first;
+                model.boxes.erase(model.boxes.begin());
+            } else if (a.CountBox() > 0) {
+                // a command's answer that names the box differently
+                const int at = pick(a.CountBox());
+                const std::string serial = std::to_string(pick(6));
+                velqorin::setFieldText(boxAt(a, at)->storedRecord.serialNumber, serial);
+                velqorin::noteRecordRewritten();
+                model.boxes[static_cast<std::size_t>(at)].serial = serial;
+            }
+            ASSERT_EQ(described(a), described(model)) << "seed " << seed << " step " << step;
+        }
+    }
+}
+
+TEST(AddBox, FollowsASerialNumberThatACommandsAnswerChanged) {
+    velqorin::test::FakeRawNetwork net;
+    velqorin::test::FakeAdapter& eth0 = net.link.add("eth0");
+    CVelqorinNetworkAnalyse a;
+    TAnalyseBuffer reply = makeReply("1001", a.analyserToken);
+    a.AddBox(&reply, "eth0");
+    const TAnalyseBuffer other = makeReply("1002", a.analyserToken);
+    a.AddBox(&other, "eth0");
+    // The box answers its command under another serial number.
+    eth0.onSend = [](velqorin::test::FakeAdapter& ad, const velqorin::test::Bytes& sent) {
+        TAnalyseBuffer answer;
+        std::memcpy(&answer, sent.data(), velqorin::kFrameSize);
+        std::swap_ranges(answer.destinationMac, answer.destinationMac + 6, answer.sourceMac);
+        answer.frameKind = static_cast<std::uint8_t>(velqorin::FrameKind::CommandAccepted);
+        velqorin::setFieldText(answer.serialNumber, "2002");
+        ad.batches.push_back({std::chrono::milliseconds(10), {velqorin::test::bytesOf(answer)}});
+    };
+    ASSERT_EQ(a.firstBox->EffacerMdp("code"), kCommandAccepted);
+    ASSERT_EQ(fieldText(a.firstBox->storedRecord.serialNumber), "2002");
+
+    TAnalyseBuffer again = makeReply("2002", a.analyserToken);
+    again.currentIp[3] = 7;
+    EXPECT_EQ(a.AddBox(&again, "eth0"), 2);  // the renamed box is replaced, not joined
+    EXPECT_EQ(entries(a), (std::vector<Entry>{{"1002", "eth0"}, {"2002", "eth0"}}));
+    EXPECT_EQ(a.lastBox->storedRecord.currentIp[3], 7);
+    const TAnalyseBuffer old = makeReply("1001", a.analyserToken);
+    EXPECT_EQ(a.AddBox(&old, "eth0"), 3);  // nothing is listed as 1001 any more
 }
 
 TEST(InterfaceList, LookupByMacFindsTheEarliestMatch) {

@@ -234,4 +234,251 @@ TEST_F(SweepFixture, ASweepCanBeLimitedToNamedAdaptersAndReportsProgress) {
     EXPECT_EQ(net.link.opened, (std::vector<std::string>{"eth0", "eth2"}));
 }
 
+// -- One listening window for every adapter ------------------------------------------
+
+// Replies on three adapters, interleaved in time: each adapter's arrive 100 ms apart, the
+// adapters' turns shifted by 30 ms. eth1 repeats A with a foreign token and B with ours.
+void interleavedFleet(FakeLink& link, FakeClock& clock) {
+    const std::vector<std::pair<const char*, Mac>> adapters{
+        {"eth0", kEth0}, {"eth1", kEth1}, {"eth2", {0x02, 0, 0, 0xAA, 0, 2}}};
+    for (std::size_t k = 0; k < adapters.size(); ++k) {
+        link.add(adapters[k].first, adapters[k].second).onSend = [&clock, k](FakeAdapter& a,
+                                                                          const Bytes& request) {
+            const std::int64_t base = clock.nowMs() + 150 + 30 * static_cast<std::int64_t>(k);
+            const std::string tag = std::to_string(k);
+            std::vector<std::vector<Bytes>> turns{
+                {replyTo(request, "A", boxMac(1)), replyTo(request, "S" + tag, boxMac(10))},
+                {replyTo(request, "B", boxMac(2))},
+                {replyTo(request, "C" + tag, boxMac(3))}};
+            if (k == 1) {
+                turns.push_back({replyTo(request, "A", boxMac(1), "FOREIGN"),
+                                 replyTo(request, "B", boxMac(2))});
+            }
+            for (std::size_t t = 0; t < turns.size(); ++t)
+                a.batches.push_back(Batch::arrivingAt(base + 100 * static_cast<std::int64_t>(t),
+                                                      std::move(turns[t])));
+        };
+    }
+}
+
+TEST_F(SweepFixture, RepliesInterleavedInTimeAreListedPerAdapterAsOneByOneListsThem) {
+    interleavedFleet(net.link, net.clock);
+    ASSERT_TRUE(analyser.AnalyseConcurrently(nullptr, 0, nullptr));
+    // eth1's A stays first: the foreign repeat is dropped; B moves after C1.
+    EXPECT_EQ(entries(), (std::vector<std::string>{"A@eth0", "S0@eth0", "B@eth0", "C0@eth0",
+                                                   "A@eth1", "S1@eth1", "C1@eth1", "B@eth1",
+                                                   "A@eth2", "S2@eth2", "B@eth2", "C2@eth2"}));
+    EXPECT_EQ(net.link.maxOpen, 3);
+    EXPECT_EQ(net.link.openNow, 0);
+
+    FakeRawNetwork again;
+    interleavedFleet(again.link, again.clock);
+    CVelqorinNetworkAnalyse oneByOne;
+    ASSERT_TRUE(oneByOne.Analyse());
+    std::vector<std::string> listed;
+    for (auto* b = oneByOne.firstBox; b; b = b->next)
+        listed.push_back(std::string(fieldText(b->storedRecord.serialNumber)) + "@" + b->adapterName);
+    EXPECT_EQ(listed, entries());
+    EXPECT_EQ(again.link.maxOpen, 1);
+}
+
+TEST(ConcurrentSweep, ThreeQuietAdaptersShareOnePauseAndOneWindow) {
+    for (std::int64_t offset : {0, 1, 500, 999}) {
+        FakeRawNetwork net(offset);
+        FakePlatform table;
+        ScopedPlatform usingTable(table);
+        for (const char* name : {"eth0", "eth1", "eth2"}) net.link.add(name);
+        CVelqorinNetworkAnalyse analyser;
+        const auto start = net.clock.nowMs();
+        ASSERT_TRUE(analyser.AnalyseConcurrently(nullptr, 0, nullptr));
+        EXPECT_EQ(net.clock.nowMs() - start, 3100) << offset;
+        EXPECT_EQ(net.clock.pauses, std::vector<milliseconds>{milliseconds(100)});
+        ASSERT_EQ(net.link.reads.size(), 3u);
+        EXPECT_EQ(net.link.reads[0].adapters, (std::vector<std::string>{"eth0", "eth1", "eth2"}));
+        EXPECT_EQ(net.link.sent.size(), 3u);
+        EXPECT_EQ(net.link.maxOpen, 3);
+        EXPECT_EQ(net.link.openNow, 0);
+    }
+}
+
+TEST(ConcurrentSweep, TheWindowEndsAtTheFirstReadAfterThreeSecondsTurn) {
+    // Noise every 300 ms on one adapter: the same ends as the one-by-one window's.
+    struct Case {
+        std::int64_t offset;
+        int reads;
+        std::int64_t elapsedMs;
+    } cases[] = {{0, 10, 3100}, {850, 7, 2200}, {600, 8, 2500}};
+    for (const Case& c : cases) {
+        FakeRawNetwork net(c.offset);
+        FakePlatform table;
+        ScopedPlatform usingTable(table);
+        net.link.add("quiet");
+        net.link.add("eth0").onSend = [&net](FakeAdapter& a, const Bytes& request) {
+            Bytes noise = replyTo(request, "1", boxMac(1));
+            noise[45] = 0;  // another PC's request
+            for (int i = 1; i <= 20; ++i)
+                a.batches.push_back(Batch::arrivingAt(net.clock.nowMs() + 100 + 300 * i, {noise}));
+        };
+        CVelqorinNetworkAnalyse analyser;
+        const auto start = net.clock.nowMs();
+        ASSERT_TRUE(analyser.AnalyseConcurrently(nullptr, 0, nullptr));
+        EXPECT_EQ(static_cast<int>(net.link.reads.size()), c.reads) << c.offset;
+        EXPECT_EQ(net.clock.nowMs() - start, c.elapsedMs) << c.offset;
+        EXPECT_EQ(analyser.CountBox(), 0);
+    }
+}
+
+TEST_F(SweepFixture, AConcurrentWindowNeverSeesAReplyAfterItsEnd) {
+    net.link.add("eth0", kEth0).onSend = [this](FakeAdapter& a, const Bytes& request) {
+        a.batches.push_back(Batch::arrivingAt(net.clock.nowMs() + 3050, {replyTo(request, "in", boxMac(1))}));
+        a.batches.push_back(Batch::arrivingAt(net.clock.nowMs() + 3200, {replyTo(request, "late", boxMac(2))}));
+    };
+    net.link.add("eth1", kEth1);
+    ASSERT_TRUE(analyser.AnalyseConcurrently(nullptr, 0, nullptr));
+    EXPECT_EQ(entries(), std::vector<std::string>{"in@eth0"});
+}
+
+TEST_F(SweepFixture, AnAdapterFailingInTheWindowKeepsWhatItGaveAndLeavesTheOthersListening) {
+    net.link.add("eth0", kEth0).onSend = [this](FakeAdapter& a, const Bytes& request) {
+        const auto t = net.clock.nowMs();
+        a.batches.push_back(Batch::arrivingAt(t + 400, {replyTo(request, "early", boxMac(1))}));
+        a.batches.push_back(Batch::arrivingAt(t + 2000, {replyTo(request, "after-failure", boxMac(2))}));
+        a.failsFromMs = t + 1200;
+    };
+    net.link.add("eth1", kEth1).onSend = [this](FakeAdapter& a, const Bytes& request) {
+        a.batches.push_back(Batch::arrivingAt(net.clock.nowMs() + 2500, {replyTo(request, "late-but-in", boxMac(3))}));
+    };
+    const auto start = net.clock.nowMs();
+    ASSERT_TRUE(analyser.AnalyseConcurrently(nullptr, 0, nullptr));
+    EXPECT_EQ(entries(), (std::vector<std::string>{"early@eth0", "late-but-in@eth1"}));
+    // eth1 is read to the end of the window: reads at 400, 1200 (the failure), 2200, 2500,
+    // then the one that returns past the third second turn, at 3500.
+    EXPECT_EQ(net.clock.nowMs() - start, 3500);
+    for (const auto& read : net.link.reads) {
+        if (read.atMs > start + 1200) {
+            EXPECT_EQ(read.adapters, std::vector<std::string>{"eth1"}) << read.atMs - start;
+        }
+    }
+    EXPECT_EQ(net.link.openNow, 0);
+}
+
+TEST_F(SweepFixture, AdaptersThatCannotBeAskedAreLeftOutOfTheWindow) {
+    net.link.add("no-open").openFails = true;
+    net.link.add("no-mac").macFails = true;
+    net.link.add("no-send").sendFails = true;
+    net.link.add("eth0", kEth0).onSend = [](FakeAdapter& a, const Bytes& request) {
+        a.batches.push_back({milliseconds(5), {replyTo(request, "A", boxMac(1))}});
+    };
+    ASSERT_TRUE(analyser.AnalyseConcurrently(nullptr, 0, nullptr));
+    EXPECT_EQ(entries(), std::vector<std::string>{"A@eth0"});
+    ASSERT_FALSE(net.link.reads.empty());
+    for (const auto& read : net.link.reads) EXPECT_EQ(read.adapters, std::vector<std::string>{"eth0"});
+    EXPECT_EQ(net.link.openNow, 0);
+
+    // nothing to listen to: no pause, no window
+    FakeRawNetwork none;
+    none.link.add("no-open").openFails = true;
+    CVelqorinNetworkAnalyse other;
+    ASSERT_TRUE(other.AnalyseConcurrently(nullptr, 0, nullptr));
+    EXPECT_TRUE(none.clock.pauses.empty());
+    EXPECT_TRUE(none.link.reads.empty());
+}
+
+// What an observer hears, one line a call.
+struct Heard {
+    std::vector<std::string> lines;
+    int stopAfterReads = -1;
+    int reads = 0;
+
+    static void adapter(void* self, const char* name, int index, int count) {
+        static_cast<Heard*>(self)->lines.push_back("adapter " + std::string(name) + " " +
+                                                   std::to_string(index) + "/" +
+                                                   std::to_string(count));
+    }
+    static void listening(void* self, const char* const* names, int count, int elapsedMs) {
+        auto* h = static_cast<Heard*>(self);
+        ++h->reads;
+        std::string line = "listening";
+        for (int i = 0; i < count; ++i) line += std::string(" ") + names[i];
+        h->lines.push_back(line + " " + std::to_string(elapsedMs));
+    }
+    static void done(void* self, const char* name, int accepted, unsigned dropped) {
+        static_cast<Heard*>(self)->lines.push_back("done " + std::string(name) + " " +
+                                                   std::to_string(accepted) + " " +
+                                                   std::to_string(dropped));
+    }
+    static bool stop(void* self) {
+        auto* h = static_cast<Heard*>(self);
+        return h->stopAfterReads >= 0 && h->reads >= h->stopAfterReads;
+    }
+    CVelqorinNetworkAnalyse::SweepObserver observer() {
+        return {this, &Heard::adapter, &Heard::listening, &Heard::done, &Heard::stop};
+    }
+};
+
+TEST_F(SweepFixture, BothSweepsTellTheirObserverAdaptersReadsAndDrops) {
+    auto fleet = [](FakeLink& link) {
+        link.add("no-open").openFails = true;
+        FakeAdapter& eth0 = link.add("eth0", kEth0);
+        eth0.dropped = 7;
+        eth0.onSend = [](FakeAdapter& a, const Bytes& request) {
+            a.batches.push_back({milliseconds(5), {replyTo(request, "A", boxMac(1)),
+                                                   replyTo(request, "B", boxMac(2))}});
+        };
+        link.add("eth1", kEth1);
+    };
+    fleet(net.link);
+    Heard together;
+    const auto observer = together.observer();
+    ASSERT_TRUE(analyser.AnalyseConcurrently(nullptr, 0, &observer));
+    EXPECT_EQ(together.lines,
+              (std::vector<std::string>{"adapter no-open 0/3", "adapter eth0 1/3",
+                                        "adapter eth1 2/3", "listening eth0 eth1 105",
+                                        "listening eth0 eth1 1105", "listening eth0 eth1 2105",
+                                        "listening eth0 eth1 3105", "done eth0 2 7",
+                                        "done eth1 0 0"}));
+
+    FakeRawNetwork again;
+    fleet(again.link);
+    Heard single;
+    const auto singleObserver = single.observer();
+    CVelqorinNetworkAnalyse oneByOne;
+    ASSERT_TRUE(oneByOne.AnalyseAdapters(nullptr, 0, &singleObserver));
+    EXPECT_EQ(single.lines,
+              (std::vector<std::string>{"adapter no-open 0/3", "adapter eth0 1/3",
+                                        "listening eth0 105", "listening eth0 1105",
+                                        "listening eth0 2105", "listening eth0 3105",
+                                        "done eth0 2 7", "adapter eth1 2/3", "listening eth1 1100",
+                                        "listening eth1 2100", "listening eth1 3100",
+                                        "done eth1 0 0"}));
+}
+
+TEST_F(SweepFixture, AStopRequestEndsEitherSweepAtTheNextRead) {
+    for (bool concurrent : {true, false}) {
+        FakeRawNetwork local;
+        for (const char* name : {"eth0", "eth1"}) {
+            local.link.add(name).onSend = [](FakeAdapter& a, const Bytes& request) {
+                a.batches.push_back({milliseconds(5), {replyTo(request, "A", boxMac(1))}});
+            };
+        }
+        Heard heard;
+        heard.stopAfterReads = 1;
+        const auto observer = heard.observer();
+        CVelqorinNetworkAnalyse a;
+        ASSERT_TRUE(concurrent ? a.AnalyseConcurrently(nullptr, 0, &observer)
+                               : a.AnalyseAdapters(nullptr, 0, &observer));
+        EXPECT_EQ(heard.reads, 1) << concurrent;
+        EXPECT_EQ(local.link.openNow, 0);
+        // what came in that read is listed
+        EXPECT_EQ(a.CountBox(), concurrent ? 2 : 1);
+    }
+}
+
+TEST_F(SweepFixture, TheConcurrentSweepCanBeLimitedToNamedAdapters) {
+    for (const char* name : {"eth0", "eth1", "eth2"}) net.link.add(name);
+    const char* only[] = {"eth2", "eth0", "absent"};
+    ASSERT_TRUE(analyser.AnalyseConcurrently(only, 3, nullptr));
+    EXPECT_EQ(net.link.opened, (std::vector<std::string>{"eth0", "eth2"}));
+}
+
 }  // namespace

@@ -21,6 +21,27 @@ public:
     using ReportSink = void (*)(void* context, const char* title, const char* text,
                                 ReportIcon icon);
 
+    // What a sweep tells its caller as it goes, on the caller's thread. Any member may be
+    // null.
+    struct SweepObserver {
+        void* context;
+        // Turning to an adapter: opening it and sending the request. The dial-up pass tells
+        // each point-to-point link (its interface name) in the same way.
+        SweepProgress adapter;
+        // After every read of a listening window: the adapters listened to, and the
+        // milliseconds since the request went out (a window lasts about kWindowMs).
+        void (*listening)(void* context, const char* const* adapters, int count, int elapsedMs);
+        // An adapter's window is over: the replies accepted on it, and the frames lost
+        // because the capture buffer was full.
+        void (*adapterDone)(void* context, const char* adapter, int accepted, unsigned dropped);
+        // Asked between adapters and after every read; true ends the sweep (or the dial-up
+        // pass) there, with what was found so far on the list.
+        bool (*stopRequested)(void* context);
+    };
+    // About how long one listening window lasts after its request: the 100 ms pause and
+    // three one-second reads.
+    static constexpr int kWindowMs = 3100;
+
     static constexpr std::size_t kTokenSize = 30;
     static constexpr std::size_t kTokenLength = 27;
 
@@ -60,6 +81,15 @@ public:
     // `progress` (which may be null) as it turns to each adapter.
     bool AnalyseAdapters(const char* const* only, int onlyCount, SweepProgress progress,
                          void* context);
+    // The same sweep (one adapter after the other) with an observer, which may be null.
+    bool AnalyseAdapters(const char* const* only, int onlyCount, const SweepObserver* observer);
+    // The sweep with one listening window for every adapter: each usable adapter (all, or
+    // the listed ones) is opened and sent the request, then all are listened to at once
+    // for about three seconds. The list is the one the sweep above gives for the same
+    // replies: adapter by adapter in the platform's order, in order of arrival within
+    // each. `observer` may be null. False only when the adapters cannot be listed.
+    bool AnalyseConcurrently(const char* const* only, int onlyCount,
+                             const SweepObserver* observer);
     // The sweep, then, when `withDialUp` is set, the dial-up pass whatever the sweep
     // returned. True when the sweep and (if it ran) the dial-up pass both were.
     bool Analyse(bool withDialUp);
@@ -69,6 +99,8 @@ public:
     // False when the links cannot be listed; true otherwise, also when none answers.
     // Blocks for up to about 8 seconds per link whose box does not answer.
     bool Analyse_Ras();
+    // The same, telling `observer` (which may be null) each link as it is asked.
+    bool Analyse_Ras(const SweepObserver* observer);
     // Asks the box at the dotted IPv4 `address` (TCP port 5000) and, on a usable answer,
     // adds its record to `analyser`'s list. Always true.
     static bool RecupVelqorinInfo(CVelqorinNetworkAnalyse* analyser, const char* address);

@@ -11,14 +11,15 @@
 
 namespace velqorin {
 
-// Enough for a burst of replies from a large fleet to wait in the kernel while the
-// caller pauses before reading. With our snap length every frame takes a 1584-byte ring
-// slot, so this holds about 2600 replies: a 1000-box burst with room to spare, where
-// 2 MiB leaves little and 1 MiB loses a third (bench/link_burst).
-inline constexpr int kCaptureBufferBytes = 4 * 1024 * 1024;
-// An Ethernet frame without its FCS; larger snap lengths make libpcap size every ring
-// slot for 64 KiB on offloading devices, and a burst of small replies no longer fits.
-inline constexpr int kSnapLength = 1514;
+// Enough for the replies of a large fleet to wait in the kernel while the caller pauses
+// before reading, and while it reads the other adapters of a sweep. With our snap length
+// every frame takes a 400-byte ring slot, ten to a 4 KiB block, so this holds about
+// 20,000 replies: a 10,000-box burst with room to spare (bench/link_burst).
+inline constexpr int kCaptureBufferBytes = 8 * 1024 * 1024;
+// One byte more than our frames: a longer frame still shows a captured length other than
+// 316 and is rejected, and the ring slots stay small. The default (or any large) snap
+// length makes libpcap size every slot for 64 KiB on offloading devices.
+inline constexpr int kSnapLength = 317;
 
 // 0 leaves the setting to libpcap, as a program that never sets it gets.
 struct PcapOptions {
@@ -35,10 +36,13 @@ public:
     bool send(const std::uint8_t* frame, std::size_t length) override;
     bool receive(std::chrono::milliseconds timeout, const FrameStep& step) override;
     bool queryMac(std::uint8_t* mac) override;
+    // Frames the kernel dropped for want of buffer since the adapter was opened.
+    unsigned dropped() const override;
     std::string error() const override { return error_; }
 
-    // Frames the kernel dropped for want of buffer since the adapter was opened.
-    unsigned dropped() const;
+    int selectableFd() const { return fd_; }
+    // Reads what poll found: `revents` as poll returned them for selectableFd().
+    bool readReady(short revents, const FrameStep& step);
 
 private:
     struct PcapClose {
@@ -59,6 +63,10 @@ public:
     explicit PcapLink(PcapOptions options = {}) : options_(options) {}
     std::optional<std::vector<std::string>> listAdapters() override;
     std::unique_ptr<LinkAdapter> open(const std::string& name) override;
+    // One poll over every adapter's descriptor, then a read of each that is ready.
+    std::vector<std::size_t> receiveAny(const std::vector<LinkAdapter*>& adapters,
+                                        std::chrono::milliseconds timeout,
+                                        const AdapterFrameStep& step) override;
     std::string error() const override { return error_; }
 
 private:

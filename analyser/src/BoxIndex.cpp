@@ -1,0 +1,105 @@
+#include "BoxIndex.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+#include "velqorin/NetworkAnalyse.h"
+
+namespace velqorin {
+namespace {
+
+std::atomic<std::uint64_t> g_recordsRewritten{0};
+
+std::mutex g_indexesMutex;
+std::unordered_map<const CVelqorinNetworkAnalyse*, std::unique_ptr<BoxIndex>>& indexes() {
+    static auto* table =
+        new std::unordered_map<const CVelqorinNetworkAnalyse*, std::unique_ptr<BoxIndex>>;
+    return *table;
+}
+
+std::string keyOf(const char* adapterName, std::size_t adapterMax, const char* serial) {
+    const std::size_t adapterLength = strnlen(adapterName, adapterMax);
+    const std::size_t serialLength = strnlen(serial, sizeof(TAnalyseBuffer::serialNumber));
+    std::string key;
+    key.reserve(adapterLength + 1 + serialLength);
+    key.append(adapterName, adapterLength).push_back('\0');
+    key.append(serial, serialLength);
+    return key;
+}
+
+std::string keyOf(const CVelqorinBoxOnNetwork& box) {
+    return keyOf(box.adapterName, CVelqorinBoxOnNetwork::kAdapterNameSize,
+                 box.storedRecord.serialNumber);
+}
+
+}  // namespace
+
+void noteRecordRewritten() { ++g_recordsRewritten; }
+
+BoxIndex& boxIndexOf(const CVelqorinNetworkAnalyse& analyser) {
+    const std::lock_guard lock(g_indexesMutex);
+    auto& slot = indexes()[&analyser];
+    if (!slot) slot = std::make_unique<BoxIndex>();
+    return *slot;
+}
+
+void forgetBoxIndex(const CVelqorinNetworkAnalyse& analyser) {
+    const std::lock_guard lock(g_indexesMutex);
+    indexes().erase(&analyser);
+}
+
+void BoxIndex::clear() {
+    boxes_.clear();
+    first_ = last_ = nullptr;
+    count_ = 0;
+    records_ = g_recordsRewritten.load();
+}
+
+void BoxIndex::followed(const CVelqorinNetworkAnalyse& analyser) {
+    first_ = analyser.firstBox;
+    last_ = analyser.lastBox;
+    count_ = analyser.boxCount;
+}
+
+void BoxIndex::follow(const CVelqorinNetworkAnalyse& analyser) {
+    const std::uint64_t records = g_recordsRewritten.load();
+    if (first_ == analyser.firstBox && last_ == analyser.lastBox && count_ == analyser.boxCount &&
+        records_ == records)
+        return;
+    boxes_.clear();
+    // The boxes the walk would visit: at most boxCount from firstBox.
+    CVelqorinBoxOnNetwork* box = analyser.firstBox;
+    for (int visited = 0; box != nullptr && visited < analyser.boxCount;
+         ++visited, box = box->next)
+        boxes_[keyOf(*box)].push_back(box);
+    followed(analyser);
+    records_ = records;
+}
+
+CVelqorinBoxOnNetwork* BoxIndex::find(const CVelqorinNetworkAnalyse& analyser,
+                                      const TAnalyseBuffer& reply, const char* adapterName) {
+    follow(analyser);
+    // Compared over 10000 characters: a longer name matches no listed box, whose name
+    // holds at most 9999.
+    const auto found =
+        boxes_.find(keyOf(adapterName, CVelqorinBoxOnNetwork::kAdapterNameSize, reply.serialNumber));
+    return found == boxes_.end() || found->second.empty() ? nullptr : found->second.front();
+}
+
+void BoxIndex::removing(CVelqorinBoxOnNetwork* box) {
+    const auto found = boxes_.find(keyOf(*box));
+    if (found == boxes_.end()) return;
+    auto& same = found->second;
+    same.erase(std::remove(same.begin(), same.end(), box), same.end());
+    if (same.empty()) boxes_.erase(found);
+}
+
+void BoxIndex::appended(const CVelqorinNetworkAnalyse& analyser, CVelqorinBoxOnNetwork* box) {
+    boxes_[keyOf(*box)].push_back(box);
+    followed(analyser);
+}
+
+}  // namespace velqorin

@@ -1,0 +1,56 @@
+// The analyser's box list looked up by adapter and serial number in constant time. The
+// list itself is interface (callers walk firstBox / next), so the index lives beside the
+// analyser rather than in it, one per analyser object.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+class CVelqorinBoxOnNetwork;
+class CVelqorinNetworkAnalyse;
+struct TAnalyseBuffer;
+
+namespace velqorin {
+
+class BoxIndex {
+public:
+    // The first listed box (within boxCount from firstBox) that a reply on `adapterName`
+    // matches: the same adapter name over 10000 characters, the same serial number over
+    // 20. Null when none does.
+    CVelqorinBoxOnNetwork* find(const CVelqorinNetworkAnalyse& analyser,
+                                const TAnalyseBuffer& reply, const char* adapterName);
+    // Brings the index up to the list as it is now (find() does this first).
+    void follow(const CVelqorinNetworkAnalyse& analyser);
+    // `box` is about to leave the list; the index follows it.
+    void removing(CVelqorinBoxOnNetwork* box);
+    // `box` was appended as the list's last.
+    void appended(const CVelqorinNetworkAnalyse& analyser, CVelqorinBoxOnNetwork* box);
+    // The list changed only as removing() / appended() told, since the index last
+    // followed it.
+    void followed(const CVelqorinNetworkAnalyse& analyser);
+    void clear();
+
+private:
+
+    // Boxes of one key in list order: the list holds one per key unless a caller edited
+    // it by hand, and then the walk's first match must still win.
+    std::unordered_map<std::string, std::vector<CVelqorinBoxOnNetwork*>> boxes_;
+    // The list as the index last saw it. Any other shape means a caller changed it without
+    // AddBox; the index is then rebuilt by one walk.
+    const CVelqorinBoxOnNetwork* first_ = nullptr;
+    const CVelqorinBoxOnNetwork* last_ = nullptr;
+    int count_ = 0;
+    std::uint64_t records_ = 0;
+};
+
+// The index of `analyser`, made on first use. For the analyser's own thread.
+BoxIndex& boxIndexOf(const CVelqorinNetworkAnalyse& analyser);
+void forgetBoxIndex(const CVelqorinNetworkAnalyse& analyser);
+
+// A command's answer rewrote a listed box's record, and with it perhaps the serial number
+// the box is filed under: every index follows its list again before it is used next.
+void noteRecordRewritten();
+
+}  // namespace velqorin
