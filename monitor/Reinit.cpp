@@ -66,6 +66,17 @@ QString readLanguage(const QString& settingsFile) {
     return value.typeId() == QMetaType::QString ? value.toString() : QString();
 }
 
+bool oneAdapterAtATime() {
+    for (const QString& file : {userSettingsFile(), machineSettingsFile()}) {
+        if (!QFileInfo(file).isFile()) continue;
+        const QSettings settings(file, QSettings::IniFormat);
+        const QVariant value = settings.value(QStringLiteral("OneAdapterAtATime"));
+        if (value.isValid())
+            return value.toString().compare(QStringLiteral("true"), Qt::CaseInsensitive) == 0;
+    }
+    return false;
+}
+
 bool wantsEnglish(const QString& userLanguage, const QString& machineLanguage) {
     const QString en = QStringLiteral("en");
     if (userLanguage == en) return true;

@@ -27,6 +27,10 @@ QString userSettingsFile();
 QString machineSettingsFile();
 // "Language" of one file alone; empty when the file or the key is missing.
 QString readLanguage(const QString& settingsFile);
+// OneAdapterAtATime=true in the user's settings (or, when the user's file does not set
+// it, in the machine's): sweep one adapter after the other, as the library's
+// ExternAnalyse does, instead of listening to all adapters at once.
+bool oneAdapterAtATime();
 // English when the user says "en", or says nothing (or "0") and the machine says "en".
 // Exact, case-sensitive comparisons.
 bool wantsEnglish(const QString& userLanguage, const QString& machineLanguage);

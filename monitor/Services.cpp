@@ -5,6 +5,7 @@
 #include <QDesktopServices>
 #include <QProcess>
 
+#include "Reinit.h"
 #include "velqorin/Extern.h"
 
 namespace velqorin::monitor {
@@ -12,7 +13,11 @@ namespace velqorin::monitor {
 namespace {
 
 bool realSweep(CVelqorinNetworkAnalyse& analyser, bool withDialUp) {
-    return analyser.Analyse(withDialUp);
+    if (oneAdapterAtATime()) return analyser.Analyse(withDialUp);
+    const bool swept = analyser.AnalyseConcurrently(nullptr, 0, nullptr);
+    if (!withDialUp) return swept;
+    const bool dialled = analyser.Analyse_Ras();
+    return swept && dialled;
 }
 
 Services realServices() {

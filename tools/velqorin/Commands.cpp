@@ -22,7 +22,6 @@
 namespace velqorin::cli {
 namespace {
 
-constexpr double kSecondsPerAdapter = 3.1;
 constexpr std::size_t kSecretMax = 48;
 constexpr std::size_t kSyncSecretMax = 49;
 
@@ -47,11 +46,13 @@ bool haveRawAccess(CVelqorinNetworkAnalyse& analyser) {
     return false;
 }
 
-// Which adapter is being swept and about how long is left, on a terminal only and on
-// standard error, so that what goes to standard output stays clean for scripts.
+// What the sweep is doing and about how long is left, on a terminal only and on standard
+// error, so that what goes to standard output stays clean for scripts. With --verbose,
+// each adapter's replies and losses follow on standard error, terminal or not.
 class SweepProgressLine {
 public:
-    SweepProgressLine() : enabled_(::isatty(STDERR_FILENO) == 1) {
+    SweepProgressLine(bool concurrent, bool verbose)
+        : enabled_(::isatty(STDERR_FILENO) == 1), concurrent_(concurrent), verbose_(verbose) {
         if (enabled_) painter_ = std::thread([this] { paint(); });
     }
     ~SweepProgressLine() {
@@ -62,8 +63,9 @@ public:
     SweepProgressLine(const SweepProgressLine&) = delete;
     SweepProgressLine& operator=(const SweepProgressLine&) = delete;
 
-    static void report(void* self, const char* adapter, int index, int count) {
-        static_cast<SweepProgressLine*>(self)->update(adapter, index, count);
+    CVelqorinNetworkAnalyse::SweepObserver observer() {
+        return {this, &SweepProgressLine::turning, &SweepProgressLine::listening,
+                &SweepProgressLine::adapterDone, nullptr};
     }
     std::set<std::string> swept() {
         std::lock_guard lock(mutex_);
@@ -71,24 +73,58 @@ public:
     }
 
 private:
-    void update(const char* adapter, int index, int count) {
-        std::lock_guard lock(mutex_);
-        adapter_ = adapter;
-        index_ = index;
-        count_ = count;
-        started_ = std::chrono::steady_clock::now();
-        swept_.insert(adapter);
+    static void turning(void* self, const char* adapter, int index, int count) {
+        auto& p = *static_cast<SweepProgressLine*>(self);
+        std::lock_guard lock(p.mutex_);
+        p.asking_ = adapter;
+        p.index_ = index;
+        p.count_ = count;
+        p.listening_.clear();
+        p.turned_ = std::chrono::steady_clock::now();
     }
+    static void listening(void* self, const char* const* adapters, int count, int) {
+        auto& p = *static_cast<SweepProgressLine*>(self);
+        std::lock_guard lock(p.mutex_);
+        std::string names;
+        for (int i = 0; i < count; ++i) names += (i > 0 ? ", " : "") + std::string(adapters[i]);
+        if (p.listening_.empty()) p.windowStart_ = std::chrono::steady_clock::now();
+        p.listening_ = names;
+    }
+    static void adapterDone(void* self, const char* adapter, int accepted, unsigned dropped) {
+        auto& p = *static_cast<SweepProgressLine*>(self);
+        std::lock_guard lock(p.mutex_);
+        p.swept_.insert(adapter);
+        if (!p.verbose_) return;
+        if (p.enabled_) std::fputs("\r\033[K", stderr);
+        std::fprintf(stderr, "velqorin: %s: %d repl%s accepted, %u frame%s lost (capture buffer full)\n",
+                     adapter, accepted, accepted == 1 ? "y" : "ies", dropped,
+                     dropped == 1 ? "" : "s");
+    }
+
+    double secondsLeft() const {
+        using namespace std::chrono;
+        const double window = CVelqorinNetworkAnalyse::kWindowMs / 1000.0;
+        const auto now = steady_clock::now();
+        if (concurrent_) {
+            if (listening_.empty()) return window;
+            return std::max(0.0, window - duration<double>(now - windowStart_).count());
+        }
+        const double inWindow = duration<double>(now - turned_).count();
+        return std::max(0.0, (count_ - index_) * window - inWindow);
+    }
+
     void paint() {
         while (!done_) {
             {
                 std::lock_guard lock(mutex_);
                 if (count_ > 0) {
-                    const double inWindow =
-                        std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
-                    const double left = std::max(0.0, (count_ - index_) * kSecondsPerAdapter - inWindow);
-                    std::fprintf(stderr, "\r\033[Ksweeping %s (%d of %d), about %.0f s left",
-                                 adapter_.c_str(), index_ + 1, count_, left + 0.49);
+                    const int left = static_cast<int>(secondsLeft() + 0.49);
+                    if (concurrent_ && !listening_.empty())
+                        std::fprintf(stderr, "\r\033[Klistening on %s, about %d s left",
+                                     listening_.c_str(), left);
+                    else
+                        std::fprintf(stderr, "\r\033[Ksweeping %s (%d of %d), about %d s left",
+                                     asking_.c_str(), index_ + 1, count_, left);
                     std::fflush(stderr);
                 }
             }
@@ -96,33 +132,39 @@ private:
         }
     }
 
-    bool enabled_;
+    const bool enabled_;
+    const bool concurrent_;
+    const bool verbose_;
     std::atomic<bool> done_{false};
     std::thread painter_;
     std::mutex mutex_;
-    std::string adapter_;
+    std::string asking_;
+    std::string listening_;
     int index_ = 0;
     int count_ = 0;
-    std::chrono::steady_clock::time_point started_;
+    std::chrono::steady_clock::time_point turned_;
+    std::chrono::steady_clock::time_point windowStart_;
     std::set<std::string> swept_;
 };
 
-// Sweeps (only the named adapters, when there are any) and says which named ones could
-// not be swept. Returns kOk or the failure's exit code.
+}  // namespace
+
 int sweep(CVelqorinNetworkAnalyse& analyser, const std::vector<std::string>& only,
-          std::set<std::string>& swept) {
+          std::set<std::string>& swept, const SweepStyle& style) {
     if (!haveRawAccess(analyser)) return kNoRawAccess;
     std::vector<const char*> names;
     for (const auto& name : only) names.push_back(name.c_str());
-    bool listed = false;
+    const char* const* listed = only.empty() ? nullptr : names.data();
+    const int listedCount = static_cast<int>(names.size());
+    bool ok = false;
     {
-        SweepProgressLine progress;
-        listed = analyser.AnalyseAdapters(only.empty() ? nullptr : names.data(),
-                                          static_cast<int>(names.size()),
-                                          &SweepProgressLine::report, &progress);
+        SweepProgressLine progress(!style.oneByOne, style.verbose);
+        const auto observer = progress.observer();
+        ok = style.oneByOne ? analyser.AnalyseAdapters(listed, listedCount, &observer)
+                            : analyser.AnalyseConcurrently(listed, listedCount, &observer);
         swept = progress.swept();
     }
-    if (!listed) return fail(kNoAdapterList, "cannot list the network adapters for raw capture");
+    if (!ok) return fail(kNoAdapterList, "cannot list the network adapters for raw capture");
     for (const auto& name : only)
         if (!swept.count(name))
             std::cerr << "velqorin: " << name
@@ -130,6 +172,8 @@ int sweep(CVelqorinNetworkAnalyse& analyser, const std::vector<std::string>& onl
                          "loopback); not swept\n";
     return kOk;
 }
+
+namespace {
 
 std::string joined(const std::set<std::string>& names) {
     std::string text;
@@ -242,7 +286,10 @@ sockaddr_storage block(const std::uint8_t* ip) {
 int scan(const ScanOptions& options) {
     CVelqorinNetworkAnalyse analyser;
     std::set<std::string> swept;
-    if (const int code = sweep(analyser, options.interfaces, swept); code != kOk) return code;
+    if (const int code = sweep(analyser, options.interfaces, swept,
+                               {options.oneByOne, options.verbose});
+        code != kOk)
+        return code;
     int result = kOk;
     if (options.dialUp && !analyser.Analyse_Ras()) {
         std::cerr << "velqorin: cannot list the point-to-point links; no box behind a dial-up "

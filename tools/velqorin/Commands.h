@@ -2,8 +2,11 @@
 #pragma once
 
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
+
+class CVelqorinNetworkAnalyse;
 
 namespace velqorin::cli {
 
@@ -35,6 +38,13 @@ struct ScanOptions {
     bool csv = false;
     bool dialUp = false;  // also ask the boxes behind the point-to-point links
     bool sync = false;    // the synchronisation chains instead of the boxes
+    bool oneByOne = false;  // one adapter's window after the other, as ExternAnalyse sweeps
+    bool verbose = false;   // each adapter's replies and lost frames on standard error
+};
+
+struct SweepStyle {
+    bool oneByOne = false;
+    bool verbose = false;
 };
 
 struct BoxTarget {
@@ -60,6 +70,12 @@ struct SyncOptions {
     std::optional<int> floor;
     bool now = false;
 };
+
+// Sweeps all adapters, or only the named ones, and says on standard error which named
+// ones could not be swept. `swept` gets the adapters whose window ran. Returns kOk, or
+// the exit code of the failure (no raw access, no adapter list).
+int sweep(CVelqorinNetworkAnalyse& analyser, const std::vector<std::string>& only,
+          std::set<std::string>& swept, const SweepStyle& style = {});
 
 int scan(const ScanOptions& options);
 int interfaces(bool json);

@@ -36,6 +36,12 @@ int main(int argc, char** argv) {
     scanCommand->add_flag("--sync", scanOptions.sync,
                           "List the synchronisation chains instead: each master, then its "
                           "followers by floor and serial number, masters in serial order");
+    scanCommand->add_flag("--one-by-one", scanOptions.oneByOne,
+                          "Listen to one adapter after the other (about 3 s each), as programs "
+                          "using the library's ExternAnalyse do, instead of all at once");
+    scanCommand->add_flag("-v,--verbose", scanOptions.verbose,
+                          "Tell on standard error how many replies each adapter gave and how "
+                          "many frames it lost because its capture buffer was full");
 
     bool interfacesJson = false;
     auto* interfacesCommand =
