@@ -43,14 +43,14 @@ function(velqorin_add_lab name)
   set_property(GLOBAL PROPERTY VELQORIN_LAB_${name} ${lab})
 endfunction()
 
-# velqorin_add_e2e_test(TARGET LAB NAME [TIMEOUT SECONDS])
+# velqorin_add_e2e_test(TARGET LAB NAME [TIMEOUT SECONDS] [LABELS LABEL...])
 # Registers each GoogleTest case of TARGET as a CTest test in the lab NAME, with
 #   VELQORIN_LAB         the lab's full name (namespaces LAB-ws and LAB-lan)
 #   VELQORIN_LAB_SCRIPT  the path of lab/lab
 #   VELQORIN_BOX_SIM     the path of velqorin-box-sim, empty while it is not built
 # in its environment. Tests derive from velqorin::e2e::LabTest to skip without root.
 function(velqorin_add_e2e_test target)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "LAB;TIMEOUT" "")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "LAB;TIMEOUT" "LABELS")
   get_property(lab GLOBAL PROPERTY VELQORIN_LAB_${arg_LAB})
   if(NOT arg_LAB OR NOT lab)
     message(FATAL_ERROR "velqorin_add_e2e_test(${target}): LAB must name a velqorin_add_lab()")
@@ -68,13 +68,14 @@ function(velqorin_add_e2e_test target)
     TEST_LIST ${target}_TESTS
     NO_PRETTY_VALUES
     PROPERTIES LABELS e2e RUN_SERIAL TRUE FIXTURES_REQUIRED lab_${arg_LAB} TIMEOUT ${arg_TIMEOUT})
-  # gtest_discover_tests flattens a list-valued ENVIRONMENT into separate properties, so
-  # the environment is set by a script that CTest reads after the discovered tests.
+  # gtest_discover_tests flattens list-valued properties (ENVIRONMENT, LABELS) into separate
+  # ones, so those are set by a script that CTest reads after the discovered tests.
   set(env_script ${CMAKE_CURRENT_BINARY_DIR}/${target}_environment.cmake)
   file(GENERATE OUTPUT ${env_script} CONTENT
 "if(${target}_TESTS)
   set_tests_properties(\${${target}_TESTS} PROPERTIES ENVIRONMENT
-    \"VELQORIN_LAB=${lab};VELQORIN_LAB_SCRIPT=${VELQORIN_LAB_SCRIPT};VELQORIN_BOX_SIM=${sim}\")
+    \"VELQORIN_LAB=${lab};VELQORIN_LAB_SCRIPT=${VELQORIN_LAB_SCRIPT};VELQORIN_BOX_SIM=${sim}\"
+    LABELS \"e2e;${arg_LABELS}\")
 endif()
 ")
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${env_script})

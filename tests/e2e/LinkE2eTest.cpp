@@ -257,7 +257,7 @@ TEST_F(LinkE2e, DeliversOnlyOurEtherTypeAddressedToTheAdapterWithItsLength) {
         {"to the discovery group", kDiscoveryGroupMac, kEtherType, kFrameSize, false},
         {"shortest Ethernet frame", self, kEtherType, 60, true},
         {"one record", self, kEtherType, kFrameSize, true},
-        {"longest Ethernet frame", self, kEtherType, 1514, true},
+        {"longest Ethernet frame, cut", self, kEtherType, 1514, true},
     };
 
     AdapterSlot slot = openAdapter(kVq0);
@@ -281,8 +281,13 @@ TEST_F(LinkE2e, DeliversOnlyOurEtherTypeAddressedToTheAdapterWithItsLength) {
         const Bytes frame = ethernetFrame(c.destination, lan.mac(), c.etherType, c.length,
                                           static_cast<std::uint8_t>(0xA0 + i));
         lan.send(frame);
-        if (c.delivered) expected.push_back(frame);
+        // Captured as far as the snap length: a longer frame never shows 316 bytes.
+        if (c.delivered)
+            expected.emplace_back(frame.begin(),
+                                  frame.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(
+                                                      frame.size(), kSnapLength)));
     }
+    ASSERT_NE(expected.back().size(), kFrameSize);
 
     const std::vector<Bytes> delivered = receiveUntilQuiet(slot);
     EXPECT_EQ(delivered.size(), expected.size());

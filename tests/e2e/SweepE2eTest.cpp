@@ -28,12 +28,15 @@ protected:
         return SimProcess(simOn(lab().name, bridge, boxes));
     }
 
-    void sweep(const std::vector<std::string>& adapters) {
+    // One adapter after the other, or all at once; `adapters` empty sweeps every one.
+    void sweep(const std::vector<std::string>& adapters, bool concurrently = false) {
         std::vector<const char*> names;
         for (const auto& name : adapters) names.push_back(name.c_str());
+        const char* const* only = names.empty() ? nullptr : names.data();
+        const int count = static_cast<int>(names.size());
         NetnsGuard inside(lab().workstation(), NetnsGuard::Sysfs::Remount);
-        ASSERT_TRUE(analyser.AnalyseAdapters(names.data(), static_cast<int>(names.size()),
-                                             nullptr, nullptr));
+        ASSERT_TRUE(concurrently ? analyser.AnalyseConcurrently(only, count, nullptr)
+                                 : analyser.AnalyseAdapters(only, count, nullptr));
     }
 
     // "serial@adapter" for each entry, in list order.
@@ -42,6 +45,21 @@ protected:
         for (const auto* b = analyser.firstBox; b != nullptr; b = b->next)
             out.push_back(std::string(fieldText(b->storedRecord.serialNumber)) + "@" +
                           b->adapterName);
+        return out;
+    }
+
+    // Each entry with what a box reports that does not change from one sweep to the next.
+    std::vector<std::string> details() const {
+        std::vector<std::string> out;
+        for (const auto* b = analyser.firstBox; b != nullptr; b = b->next) {
+            const TAnalyseBuffer& r = b->storedRecord;
+            out.push_back(std::string(fieldText(r.serialNumber)) + "@" + b->adapterName + " " +
+                          velqorin::macText(r.sourceMac) + " to " + velqorin::macText(r.destinationMac) + " " +
+                          ipText(r.currentIp) + " token " +
+                          (fieldText(r.analyserToken) == analyser.analyserToken
+                               ? "ours"
+                               : std::string(fieldText(r.analyserToken))));
+        }
         return out;
     }
 
@@ -191,6 +209,40 @@ TEST_F(Sweep, ABoxIsListedOnlyForTheAdaptersOfItsSegment) {
     EXPECT_EQ(requestsHeard(segment0)[0]["src"], macText(lab().adapters[0].mac));
     ASSERT_EQ(requestsHeard(segment1).size(), 1u);
     EXPECT_EQ(requestsHeard(segment1)[0]["src"], macText(lab().adapters[1].mac));
+}
+
+TEST_F(Sweep, BothSweepsListTheSameEntriesInTheSameOrder) {
+    // Boxes on both segments, so every adapter has replies, and repeats that test the
+    // token rule inside a window that other adapters share.
+    json echoed = simBox("7001", "02:00:00:01:00:51", "192.0.2.111");
+    echoed["secondReply"] = {{"delayMs", 400}, {"token", "echo"}, {"currentIp", "192.0.2.211"}};
+    json foreign = simBox("7002", "02:00:00:01:00:52", "192.0.2.112");
+    foreign["secondReply"] = {{"delayMs", 200}, {"token", "foreign"}, {"currentIp", "192.0.2.212"}};
+    json slow = simBox("7003", "02:00:00:01:00:53", "192.0.2.113");
+    slow["replyDelayMs"] = 1500;
+    SimProcess segment0 = simulate({echoed, foreign, slow,
+                                    simBox("7004", "02:00:00:01:00:54", "192.0.2.114")}, "br0");
+    json late = simBox("7102", "02:00:00:01:00:62", "198.51.100.112");
+    late["replyDelayMs"] = 800;
+    SimProcess segment1 = simulate(
+        {simBox("7101", "02:00:00:01:00:61", "198.51.100.111"), late}, "br1");
+
+    sweep({}, false);
+    const auto oneByOne = details();
+    sweep({}, true);
+    const auto together = details();
+
+    EXPECT_EQ(together, oneByOne);
+    // vq0 and vq2 share br0, vq1 has br1: the adapters' order, arrival order within each.
+    EXPECT_EQ(entries(), (std::vector<std::string>{"7002@vq0", "7004@vq0", "7001@vq0", "7003@vq0",
+                                                   "7101@vq1", "7102@vq1", "7002@vq2", "7004@vq2",
+                                                   "7001@vq2", "7003@vq2"}));
+    ASSERT_NE(entry("7001"), nullptr);
+    EXPECT_EQ(ipText(entry("7001")->storedRecord.currentIp), "192.0.2.211");
+    EXPECT_EQ(ipText(entry("7002")->storedRecord.currentIp), "192.0.2.112");
+    // each sweep asked each adapter once
+    EXPECT_EQ(requestsHeard(segment0).size(), 4u);
+    EXPECT_EQ(requestsHeard(segment1).size(), 2u);
 }
 
 }  // namespace
