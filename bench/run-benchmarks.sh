@@ -89,32 +89,33 @@ bench_link_burst() {
   # vq0 on br0 and vq1 on br1: each burst has a segment to itself.
   lab_up --adapters 2 --segments 2
   start_sim burst1000 br0 1000
-  start_sim burst5000 br1 5000
+  start_sim burst10000 br1 10000
   echo "== link_burst: replies received when reading 100 ms after one request"
   in_ws "$build/bench/link_burst" --adapter vq0 --boxes 1000 --repetitions 5
   echo
-  in_ws "$build/bench/link_burst" --adapter vq1 --boxes 5000 --repetitions 3 \
-    --setting ours --setting default --setting 8MiB
+  in_ws "$build/bench/link_burst" --adapter vq1 --boxes 10000 --repetitions 3 \
+    --setting ours --setting default --setting 4MiB:1514 --setting 8MiB:1514 --setting 16MiB:1514
   stop_sims
 }
 
-# The sweep per adapter against its listening window, with 1 and 3 adapters, on a quiet LAN
-# and with five boxes; the share of a 1000-box burst that is listed; AddBox as the list
-# grows and the memory of 10,000 boxes (these two need no lab).
+# Sweeps of 1, 3 and 8 adapters on one LAN, concurrent and one adapter after the other, on
+# a quiet LAN and with five boxes; a burst of 10,000 replies on one adapter; AddBox as the
+# list grows and filling a list of 10,000 boxes (these two need no lab).
 bench_sweep() {
   local program=$build/bench/sweep_bench
-  lab_up --adapters 3 --segments 1
+  lab_up --adapters 8 --segments 1
   echo "== sweep: quiet LAN, $runs runs"
-  in_ws "$program" --lab "$lab" --runs "$runs" --benchmark_filter='^Sweep/'
+  in_ws "$program" --lab "$lab" --runs "$runs" --sweep-adapters 8 --benchmark_filter='^Sweep/'
   echo "== sweep: five boxes on the LAN, $runs runs"
   start_sim five br0 5
-  in_ws "$program" --lab "$lab" --runs "$runs" --fleet-boxes 5 --benchmark_filter='^Sweep/'
+  in_ws "$program" --lab "$lab" --runs "$runs" --sweep-adapters 8 --fleet-boxes 5 \
+    --benchmark_filter='^Sweep/'
   stop_sims
-  echo "== sweep: a burst of 1000 replies on one adapter, $runs runs"
-  start_sim burst br0 1000
-  in_ws "$program" --lab "$lab" --runs "$runs" --fleet-boxes 1000 --benchmark_filter='^Burst/'
+  echo "== sweep: a burst of 10,000 replies on one adapter, 3 runs"
+  start_sim burst br0 10000
+  in_ws "$program" --lab "$lab" --runs 3 --fleet-boxes 10000 --benchmark_filter='^Burst/'
   stop_sims
-  echo "== AddBox as the list grows, and the memory of 10,000 boxes"
+  echo "== AddBox as the list grows, and filling a list of 10,000 boxes"
   "$program" --benchmark_filter='^(AddBox|Memory)/'
 }
 

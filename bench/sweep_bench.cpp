@@ -5,9 +5,10 @@
 //
 // Sweep/... and Burst/... send raw frames, so they are there only with --lab and run only
 // inside the workstation namespace of lab NAME (`lab/lab exec NAME ws sweep_bench --lab
-// NAME ...`); anywhere else they skip themselves. --fleet-boxes says how many boxes the simulator on the LAN side
-// plays (0: none, a quiet LAN); Burst/... runs only when it is 100 or more. AddBox/... and
-// Memory/... need no lab.
+// NAME ...`); anywhere else they skip themselves. --fleet-boxes says how many boxes the
+// simulator on the LAN side plays (0: none, a quiet LAN); Burst/... runs only when it is
+// 100 or more. Sweeps run over 1, 3 and K adapters (vq0 ...), each concurrently and one
+// adapter after the other. AddBox/... and Memory/... need no lab.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 #include <sys/stat.h>
@@ -56,17 +57,40 @@ std::optional<std::string> outsideLab(const std::string& lab) {
 
 // -- Sweeps in the lab -----------------------------------------------------------------
 
-struct Turns {
-    std::vector<Clock::time_point> at;
+enum class Mode { Concurrent, OneByOne };
+
+const char* modeName(Mode m) { return m == Mode::Concurrent ? "concurrent" : "one_by_one"; }
+
+// What the observer saw of one sweep: each adapter's turn, and its replies and losses.
+struct Seen {
+    std::vector<Clock::time_point> turns;
+    int accepted = 0;
+    unsigned dropped = 0;
+
+    static void turn(void* self, const char*, int, int) {
+        static_cast<Seen*>(self)->turns.push_back(Clock::now());
+    }
+    static void done(void* self, const char*, int accepted, unsigned dropped) {
+        auto* s = static_cast<Seen*>(self);
+        s->accepted += accepted;
+        s->dropped += dropped;
+    }
+    CVelqorinNetworkAnalyse::SweepObserver observer() {
+        return {this, &Seen::turn, nullptr, &Seen::done, nullptr};
+    }
 };
 
-void noteTurn(void* context, const char*, int, int) {
-    static_cast<Turns*>(context)->at.push_back(Clock::now());
+bool sweepOnce(CVelqorinNetworkAnalyse& analyser, const std::vector<const char*>& names,
+               Mode mode, Seen& seen) {
+    const auto observer = seen.observer();
+    const int count = static_cast<int>(names.size());
+    return mode == Mode::Concurrent ? analyser.AnalyseConcurrently(names.data(), count, &observer)
+                                    : analyser.AnalyseAdapters(names.data(), count, &observer);
 }
 
-// One sweep over `adapters` per iteration; the duration of each adapter runs from its
-// turn to the next adapter's turn (or the sweep's end).
-void sweep(benchmark::State& state, const Options& options, std::vector<std::string> adapters) {
+// One sweep over `adapters` per iteration.
+void sweep(benchmark::State& state, const Options& options, std::vector<std::string> adapters,
+           Mode mode) {
     if (auto why = outsideLab(options.lab)) {
         state.SkipWithError(why->c_str());
         return;
@@ -74,47 +98,44 @@ void sweep(benchmark::State& state, const Options& options, std::vector<std::str
     std::vector<const char*> names;
     for (const auto& n : adapters) names.push_back(n.c_str());
     CVelqorinNetworkAnalyse analyser;
-    Turns turns;
     for (auto _ : state) {
-        turns.at.clear();
+        Seen seen;
         const auto start = Clock::now();
-        const bool listed = analyser.AnalyseAdapters(names.data(), static_cast<int>(names.size()),
-                                                     noteTurn, &turns);
+        const bool listed = sweepOnce(analyser, names, mode, seen);
         const auto end = Clock::now();
-        if (!listed || turns.at.size() != adapters.size()) {
+        if (!listed || seen.turns.size() != adapters.size()) {
             state.SkipWithError("an adapter of the lab was not swept; is the lab up as asked?");
             break;
         }
         state.SetIterationTime(seconds(end - start));
-        turns.at.push_back(end);
-        double longest = 0;
-        for (std::size_t i = 0; i + 1 < turns.at.size(); ++i)
-            longest = std::max(longest, seconds(turns.at[i + 1] - turns.at[i]));
         const double perAdapter = seconds(end - start) / static_cast<double>(adapters.size());
         state.counters["per_adapter_s"] = perAdapter;
-        state.counters["longest_adapter_s"] = longest;
-        state.counters["vs_window"] = perAdapter / kNominalWindowSeconds;
+        state.counters["vs_one_window"] = seconds(end - start) / kNominalWindowSeconds;
         state.counters["boxes"] = analyser.CountBox();
+        state.counters["dropped"] = seen.dropped;
     }
 }
 
-// The share of a burst of replies, all sent at once, that makes it into the list.
-void burst(benchmark::State& state, const Options& options) {
+// The share of a burst of replies, all sent at once, that makes it into the list, and
+// what the kernel says it dropped.
+void burst(benchmark::State& state, const Options& options, Mode mode) {
     if (auto why = outsideLab(options.lab)) {
         state.SkipWithError(why->c_str());
         return;
     }
-    const char* only[] = {"vq0"};
+    const std::vector<const char*> only{"vq0"};
     CVelqorinNetworkAnalyse analyser;
     for (auto _ : state) {
+        Seen seen;
         const auto start = Clock::now();
-        if (!analyser.AnalyseAdapters(only, 1, nullptr, nullptr)) {
+        if (!sweepOnce(analyser, only, mode, seen)) {
             state.SkipWithError("the adapters cannot be listed");
             break;
         }
         state.SetIterationTime(seconds(Clock::now() - start));
         state.counters["listed"] = analyser.CountBox();
         state.counters["share"] = analyser.CountBox() / static_cast<double>(options.fleetBoxes);
+        state.counters["dropped"] = seen.dropped;
     }
 }
 
@@ -128,23 +149,11 @@ TAnalyseBuffer replyOf(int serial, const char* token) {
     return reply;
 }
 
-// A list of n boxes built straight through the public members, so that building it does
-// not cost n list walks.
 void prefill(CVelqorinNetworkAnalyse& analyser, int n) {
     for (int i = 0; i < n; ++i) {
         const TAnalyseBuffer reply = replyOf(i, "");
-        analyser.lastBox = new CVelqorinBoxOnNetwork(analyser.lastBox, &reply, "vq0");
-        if (analyser.firstBox == nullptr) analyser.firstBox = analyser.lastBox;
-        ++analyser.boxCount;
+        analyser.AddBox(&reply, "vq0");
     }
-}
-
-void dropLast(CVelqorinNetworkAnalyse& analyser) {
-    CVelqorinBoxOnNetwork* last = analyser.lastBox;
-    analyser.lastBox = last->prev;
-    if (analyser.firstBox == last) analyser.firstBox = nullptr;
-    delete last;
-    --analyser.boxCount;
 }
 
 enum class Added { NewSerial, RepeatOwnToken, RepeatForeignToken };
@@ -169,7 +178,7 @@ void addBox(benchmark::State& state, Added kind) {
         const int count = analyser.AddBox(reply, "vq0");
         state.SetIterationTime(seconds(Clock::now() - start));
         benchmark::DoNotOptimize(count);
-        if (kind == Added::NewSerial) dropLast(analyser);
+        if (kind == Added::NewSerial) analyser.Delete(analyser.lastBox);
     }
     if (analyser.CountBox() != n) state.SkipWithError("the list did not keep its length");
     state.counters["entries"] = n;
@@ -280,23 +289,34 @@ int main(int argc, char** argv) {
 
     const std::string lan =
         options.fleetBoxes == 0 ? "quiet" : "fleet:" + std::to_string(options.fleetBoxes);
-    std::vector<std::string> adapters;
-    for (int k = 0; k < options.sweepAdapters; ++k) adapters.push_back("vq" + std::to_string(k));
     // Without a lab only the parts that send nothing are registered.
-    for (std::size_t count : {std::size_t{1}, adapters.size()}) {
-        if (options.lab.empty()) break;
-        const std::vector<std::string> swept(adapters.begin(), adapters.begin() + count);
-        runs(benchmark::RegisterBenchmark(
-                 ("Sweep/" + lan + "/adapters:" + std::to_string(count)).c_str(),
-                 [options, swept](benchmark::State& s) { sweep(s, options, swept); }),
-             options.runs);
-        if (count == adapters.size()) break;
+    if (!options.lab.empty()) {
+        std::vector<int> counts{1, 3, options.sweepAdapters};
+        std::erase_if(counts, [&](int k) { return k > options.sweepAdapters; });
+        counts.erase(std::unique(counts.begin(), counts.end()), counts.end());
+        for (int count : counts) {
+            std::vector<std::string> swept;
+            for (int k = 0; k < count; ++k) swept.push_back("vq" + std::to_string(k));
+            for (Mode mode : {Mode::Concurrent, Mode::OneByOne})
+                runs(benchmark::RegisterBenchmark(
+                         ("Sweep/" + lan + "/" + modeName(mode) + "/adapters:" +
+                          std::to_string(count))
+                             .c_str(),
+                         [options, swept, mode](benchmark::State& s) {
+                             sweep(s, options, swept, mode);
+                         }),
+                     options.runs);
+        }
     }
-    if (!options.lab.empty() && options.fleetBoxes >= 100)
-        runs(benchmark::RegisterBenchmark(
-                 ("Burst/boxes:" + std::to_string(options.fleetBoxes)).c_str(),
-                 [options](benchmark::State& s) { burst(s, options); }),
-             options.runs);
+    if (!options.lab.empty() && options.fleetBoxes >= 100) {
+        for (Mode mode : {Mode::Concurrent, Mode::OneByOne})
+            runs(benchmark::RegisterBenchmark(
+                     ("Burst/" + std::string(modeName(mode)) + "/boxes:" +
+                      std::to_string(options.fleetBoxes))
+                         .c_str(),
+                     [options, mode](benchmark::State& s) { burst(s, options, mode); }),
+                 options.runs);
+    }
 
     const std::pair<const char*, Added> kinds[] = {{"AddBox/new_serial", Added::NewSerial},
                                                    {"AddBox/repeat_own_token", Added::RepeatOwnToken},
