@@ -181,6 +181,23 @@ TEST_F(Scan, JsonListsEveryFieldOfEveryBoxOnEveryAdapter) {
     EXPECT_EQ(requestsOnSegment(1), 1u);
 }
 
+TEST_F(Scan, OneByOneListsWhatTheConcurrentSweepListsAndVerboseCountsEachAdapter) {
+    const SplitResult together = scan({"--json", "--verbose"});
+    ASSERT_TRUE(together.exitedWith(0)) << describeStatus(together.waitStatus) << "\n" << together.err;
+    const SplitResult oneByOne = scan({"--json", "--one-by-one", "--verbose"});
+    ASSERT_TRUE(oneByOne.exitedWith(0)) << describeStatus(oneByOne.waitStatus) << "\n" << oneByOne.err;
+    EXPECT_EQ(json::parse(together.out), json::parse(oneByOne.out));
+    EXPECT_EQ(json::parse(together.out).size(), kFleetShown.size());
+    for (const SplitResult* r : {&together, &oneByOne}) {
+        EXPECT_NE(r->err.find("vq0: 5 replies accepted, 0 frames lost"), std::string::npos) << r->err;
+        EXPECT_NE(r->err.find("vq1: 1 reply accepted, 0 frames lost"), std::string::npos) << r->err;
+    }
+    // Without --verbose standard error stays quiet for scripts.
+    const SplitResult plain = scan({"--json"});
+    ASSERT_TRUE(plain.exitedWith(0));
+    EXPECT_EQ(plain.err, "");
+}
+
 TEST_F(Scan, CsvAndTableShowTheSameFields) {
     const std::vector<Shown> segment0(kFleetShown.begin(), kFleetShown.end() - 1);
 

@@ -85,6 +85,30 @@ private slots:
         QCOMPARE(machineSettingsFile(), machine_ + "/Quarvel/Velqorin Network Monitor.conf");
     }
 
+    void oneAdapterAtATime_data() {
+        QTest::addColumn<QByteArray>("user");
+        QTest::addColumn<QByteArray>("machine");
+        QTest::addColumn<bool>("oneByOne");
+        QTest::newRow("no file says it") << QByteArray() << QByteArray() << false;
+        QTest::newRow("user true") << QByteArray("OneAdapterAtATime=true\n") << QByteArray() << true;
+        QTest::newRow("user TRUE") << QByteArray("OneAdapterAtATime=TRUE\n") << QByteArray() << true;
+        QTest::newRow("machine true") << QByteArray("Language=en\n")
+                                      << QByteArray("OneAdapterAtATime=true\n") << true;
+        QTest::newRow("user false wins") << QByteArray("OneAdapterAtATime=false\n")
+                                         << QByteArray("OneAdapterAtATime=true\n") << false;
+        QTest::newRow("user 1 is not true") << QByteArray("OneAdapterAtATime=1\n") << QByteArray()
+                                            << false;
+    }
+
+    void oneAdapterAtATime() {
+        QFETCH(QByteArray, user);
+        QFETCH(QByteArray, machine);
+        QFETCH(bool, oneByOne);
+        if (!user.isEmpty()) writeSettings(user_, user);
+        if (!machine.isEmpty()) writeSettings(machine_, machine);
+        QCOMPARE(velqorin::monitor::oneAdapterAtATime(), oneByOne);
+    }
+
     void switchesTheWindows_data() {
         QTest::addColumn<QByteArray>("userSettings");
         QTest::addColumn<QByteArray>("machineSettings");
