@@ -96,7 +96,9 @@ private:
         p.swept_.insert(adapter);
         if (!p.verbose_) return;
         if (p.enabled_) std::fputs("\r\033[K", stderr);
-        std::fprintf(stderr, "velqorin: %s: %d repl%s accepted, %u frame%s lost (capture buffer full)\n",
+        std::fprintf(stderr,
+                     "velqorin: %s: %d repl%s accepted, %u frame%s dropped for want of "
+                     "capture buffer\n",
                      adapter, accepted, accepted == 1 ? "y" : "ies", dropped,
                      dropped == 1 ? "" : "s");
     }
