@@ -99,13 +99,13 @@ struct FakeFleet {
             analyser.reset();  // a real sweep discards the old records whatever it finds
             if (!succeed) return false;
             CVelqorinNetworkInterface* last = nullptr;
-            for (const InterfaceSpec& spec : interfaces) {
+            for (const InterfaceSpec& adapter : interfaces) {
                 unsigned char mac[8] = {};
-                std::memcpy(mac, spec.mac.data(), spec.mac.size());
-                last = new CVelqorinNetworkInterface(last, spec.name.c_str(), mac);
+                std::memcpy(mac, adapter.mac.data(), adapter.mac.size());
+                last = new CVelqorinNetworkInterface(last, adapter.name.c_str(), mac);
                 if (analyser.firstInterface == nullptr) analyser.firstInterface = last;
                 ++analyser.interfaceCount;
-                for (const auto& [ip, mask] : spec.addresses)
+                for (const auto& [ip, mask] : adapter.addresses)
                     last->addIpAddress(addressBlock(ip), addressBlock(mask));
             }
             for (const BoxSpec& boxSpec : boxes) {

@@ -22,8 +22,6 @@ struct AddressNote {
     std::vector<std::string> alsoUsedBy;
     bool workstationAddress = false;
     bool reachable = true;
-
-    bool flagged() const { return !alsoUsedBy.empty() || workstationAddress || !reachable; }
 };
 
 inline bool isDialUpBox(const CVelqorinBoxOnNetwork& box) {
