@@ -3,13 +3,18 @@
 #include <string>
 
 #include <QBrush>
+#include <QColor>
+#include <QCoreApplication>
 #include <QPainter>
 #include <QPalette>
 #include <QRadialGradient>
 #include <QTreeWidget>
 
+#include "Configure.h"
 #include "Messages.h"
+#include "velqorin/Compatibility.h"
 #include "velqorin/Frame.h"
+#include "velqorin/NetworkAnalyse.h"
 #include "velqorin/SyncOrder.h"
 
 namespace velqorin::monitor {
@@ -122,6 +127,47 @@ QString boxCellText(const TAnalyseBuffer& r, int column, const QPlainTextEdit* m
     }
 }
 
+QColor addressCellColour(const velqorin::AddressNote& note) {
+    if (!note.alsoUsedBy.empty() || note.workstationAddress)
+        return TConfigureForm::VerdictColour(static_cast<int>(velqorin::Verdict::Incompatible));
+    if (!note.reachable)
+        return TConfigureForm::VerdictColour(static_cast<int>(velqorin::Verdict::CompatibleUseDhcp));
+    return {};
+}
+
+QString addressCellToolTip(const velqorin::AddressNote& note, const QString& adapter) {
+    QStringList reasons;
+    if (!note.alsoUsedBy.empty()) {
+        QStringList serials;
+        for (const std::string& serial : note.alsoUsedBy)
+            serials << QString::fromLatin1(serial.data(), static_cast<qsizetype>(serial.size()));
+        reasons << (serials.size() == 1
+                        ? QCoreApplication::translate("BoxRows", "Adresse également utilisée par le boîtier %1")
+                        : QCoreApplication::translate("BoxRows", "Adresse également utilisée par les boîtiers %1"))
+                       .arg(serials.join(QStringLiteral(", ")));
+    }
+    if (note.workstationAddress)
+        reasons << QCoreApplication::translate("BoxRows", "Adresse de cette station de travail");
+    if (!note.reachable)
+        reasons << QCoreApplication::translate(
+                       "BoxRows",
+                       "Adresse hors des sous-réseaux de l'interface %1 : la station de travail ne peut pas joindre ce boîtier")
+                       .arg(adapter);
+    return reasons.join(QLatin1Char('\n'));
+}
+
+void showAddressNote(TBoxItem& item, const CVelqorinNetworkAnalyse& analyser) {
+    if (const CVelqorinBoxOnNetwork* box = item.box()) {
+        char name[CVelqorinBoxOnNetwork::kAdapterNameSize];
+        item.setAddressNote(velqorin::addressNote(*box, analyser.firstBox, analyser.firstInterface),
+                            QString::fromLocal8Bit(box->getInterfaceName(name)));
+        const QColor colour = addressCellColour(item.addressNote());
+        item.setData(kAddressColumn, Qt::ForegroundRole, colour.isValid() ? QVariant(QBrush(colour)) : QVariant());
+    }
+    const QString why = addressCellToolTip(item.addressNote(), item.adapter());
+    item.setToolTip(kAddressColumn, why);
+}
+
 std::optional<std::int64_t> serialValue(const TAnalyseBuffer& r) { return serialNumberValue(r); }
 
 int compareBoxes(const TAnalyseBuffer& a, const TAnalyseBuffer& b, int column, bool descending) {
@@ -171,6 +217,7 @@ TBoxItem::TBoxItem(CVelqorinBoxOnNetwork* box, int imageIndex, int stateIndex)
 
 void TBoxItem::detach() {
     box_ = nullptr;
+    setData(kAddressColumn, Qt::ForegroundRole, QVariant());
     setSelected(false);
     setFlags(Qt::NoItemFlags);
 }

@@ -4,14 +4,18 @@
 
 #include <cstdint>
 #include <optional>
+#include <utility>
 
 #include <QIcon>
 #include <QPixmap>
 #include <QString>
 #include <QTreeWidgetItem>
 
+#include "velqorin/AddressNotes.h"
 #include "velqorin/BoxOnNetwork.h"
 
+class CVelqorinNetworkAnalyse;
+class QColor;
 class QPlainTextEdit;
 class QTreeWidget;
 
@@ -40,6 +44,15 @@ int rowStateIndex(const TAnalyseBuffer& record);
 // The cell texts of the first list, columns 0 to 7; `messages` is the main window's table.
 QString boxCellText(const TAnalyseBuffer& record, int column, const QPlainTextEdit* messages);
 
+// Column of the first list that shows the box's address.
+inline constexpr int kAddressColumn = 3;
+// The address cell's text colour for what is flagged about it: red (the verdict's colour
+// for "not compatible") for an address another box or the workstation uses, maroon for
+// one the workstation cannot reach; invalid, the list's own colour, otherwise.
+QColor addressCellColour(const velqorin::AddressNote& note);
+// Why, one reason a line; empty when nothing is flagged. `adapter` is where the box answered.
+QString addressCellToolTip(const velqorin::AddressNote& note, const QString& adapter);
+
 // The serial number as a signed 64-bit number, when the whole text is one.
 std::optional<std::int64_t> serialValue(const TAnalyseBuffer& record);
 
@@ -63,6 +76,14 @@ public:
     int stateIndex() const { return stateIndex_; }
     // Separator rows of the second list have no image; they are not "valid" rows.
     bool isValidRow() const { return box_ != nullptr && imageIndex_ != kLampNone; }
+    // What the sweep that made the row flagged about the box's address, and the adapter
+    // the box answered on; kept, as the record is, for when the sweep's lists are gone.
+    const velqorin::AddressNote& addressNote() const { return addressNote_; }
+    const QString& adapter() const { return adapter_; }
+    void setAddressNote(velqorin::AddressNote note, QString adapter) {
+        addressNote_ = std::move(note);
+        adapter_ = std::move(adapter);
+    }
 
     // Greys the row out and makes it unselectable: what it shows is from a sweep whose
     // records are gone.
@@ -73,7 +94,15 @@ private:
     TAnalyseBuffer record_;
     int imageIndex_;
     int stateIndex_;
+    velqorin::AddressNote addressNote_;
+    QString adapter_;
 };
+
+// Colours the address cell of a row of the first list and gives it its tooltip. While
+// the row is attached, the note is worked out again from `analyser`, whose lists the row
+// was made from; a detached row keeps its tooltip but not the colour, greyed out as the
+// rest of it is.
+void showAddressNote(TBoxItem& item, const CVelqorinNetworkAnalyse& analyser);
 
 // The row item of a list row, or null.
 TBoxItem* boxItem(QTreeWidgetItem* item);

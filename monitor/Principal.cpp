@@ -279,6 +279,7 @@ void TMainForm::fillRowTexts(QTreeWidgetItem* row) const {
         row->setText(column, boxCellText(item->record(), column, ui->MemoTrad));
         row->setTextAlignment(column, (column == 0 ? Qt::AlignLeft : Qt::AlignHCenter) | Qt::AlignVCenter);
     }
+    showAddressNote(*item, NetworkAnalyse);
 }
 
 void TMainForm::setCommandsEnabled(bool open, bool configure) {

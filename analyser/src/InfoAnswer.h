@@ -20,8 +20,6 @@ inline constexpr std::string_view kInfoRequest =
 static_assert(kInfoRequest.size() == 54);
 // No more than this is read from a box, however much it sends.
 inline constexpr std::size_t kInfoAnswerLimit = 16000;
-// The adapter name every dial-up box is listed under.
-inline constexpr char kDialUpAdapterName[] = "PPP/WAN Velqorin serial/gsm";
 inline constexpr std::array<std::uint8_t, 4> kDialUpMask{255, 255, 255, 252};
 
 struct InfoAnswer {

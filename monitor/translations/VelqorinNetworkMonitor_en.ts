@@ -2,6 +2,25 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en" sourcelanguage="fr_FR">
 <context>
+    <name>BoxRows</name>
+    <message>
+        <source>Adresse également utilisée par le boîtier %1</source>
+        <translation>Address also used by box %1</translation>
+    </message>
+    <message>
+        <source>Adresse également utilisée par les boîtiers %1</source>
+        <translation>Address also used by boxes %1</translation>
+    </message>
+    <message>
+        <source>Adresse de cette station de travail</source>
+        <translation>Address of this workstation</translation>
+    </message>
+    <message>
+        <source>Adresse hors des sous-réseaux de l&apos;interface %1 : la station de travail ne peut pas joindre ce boîtier</source>
+        <translation>Address outside the subnets of interface %1: the workstation cannot reach this box</translation>
+    </message>
+</context>
+<context>
     <name>Messages</name>
     <message>
         <source>Erreur</source>

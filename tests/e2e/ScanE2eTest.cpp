@@ -7,8 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <regex>
 #include <sstream>
@@ -97,7 +99,11 @@ json expectedJson(const Shown& s) {
             // the fleet's boxes are all masters
             {"syncMode", "master"},
             {"syncMaster", nullptr},
-            {"syncFloor", nullptr}};
+            {"syncFloor", nullptr},
+            // each on an address of its own, in its adapter's subnet
+            {"addressConflict", json::array()},
+            {"workstationAddress", false},
+            {"reachable", true}};
 }
 
 std::vector<std::string> expectedTableRow(const Shown& s) {
@@ -110,7 +116,7 @@ std::string expectedCsvRow(const Shown& s) {
     row << s.serial << ',' << s.mac << ',' << s.addressMode << ','
         << (std::string(s.addressMode) == "dhcp" ? "true" : "false") << ',' << s.ip << ','
         << s.mask << ',' << (s.neighbourhood ? "true" : "false") << ',' << s.link << ','
-        << s.version << ',' << s.softwareVersion << ',' << s.adapter << ",master,,";
+        << s.version << ',' << s.softwareVersion << ',' << s.adapter << ",master,,,,false,true";
     return row.str();
 }
 
@@ -208,7 +214,7 @@ TEST_F(Scan, CsvAndTableShowTheSameFields) {
     ASSERT_EQ(csvLines.size(), segment0.size() + 1) << csv.out;
     EXPECT_EQ(csvLines[0],
               "serial,mac,addressMode,dhcp,ip,mask,neighbourhood,link,version,softwareVersion,"
-              "adapter,syncMode,syncMaster,syncFloor");
+              "adapter,syncMode,syncMaster,syncFloor,addressConflict,workstationAddress,reachable");
     for (std::size_t i = 0; i < segment0.size(); ++i)
         EXPECT_EQ(csvLines[i + 1], expectedCsvRow(segment0[i]));
 
@@ -218,7 +224,8 @@ TEST_F(Scan, CsvAndTableShowTheSameFields) {
     ASSERT_EQ(rows.size(), segment0.size() + 1) << table.out;
     EXPECT_EQ(cells(rows[0]), (std::vector<std::string>{"Serial", "MAC", "DHCP", "IP address",
                                                         "Mask", "Neighbourhood", "Link",
-                                                        "Version", "Adapter", "Synchronisation"}));
+                                                        "Version", "Adapter", "Synchronisation",
+                                                        "Note"}));
     for (std::size_t i = 0; i < segment0.size(); ++i) {
         EXPECT_EQ(cells(rows[i + 1]), expectedTableRow(segment0[i])) << rows[i + 1];
         // Columns line up: every row is as wide as the header up to the last column.
@@ -269,6 +276,88 @@ TEST_F(Scan, SyncListsTheChainsInTheMonitorsOrder) {
     EXPECT_EQ(cells(shownLines[2]), (std::vector<std::string>{"7001", "M", "...", "...", "..."}));
     EXPECT_EQ(cells(shownLines[3]), (std::vector<std::string>{"8002", "E", "7001", "-1", "..."}));
     EXPECT_EQ(shownLines[1].find_first_not_of('-'), std::string::npos) << "a separator line";
+}
+
+TEST_F(Scan, FlagsSharedAddressesAndBoxesTheWorkstationCannotReach) {
+    // vq0 is 192.0.2.10/24, vq1 198.51.100.11/24.
+    segment0_.reset();
+    segment1_.reset();
+    json twin = simBox("9002", "02:00:00:03:00:12", "192.0.2.60");
+    twin["addressMode"] = 1;
+    json narrow = simBox("9005", "02:00:00:03:00:15", "192.0.2.62");
+    narrow["currentMask"] = "255.255.255.252";  // in vq0's subnet, but vq0 is not in its own
+    segment0_ = std::make_unique<SimProcess>(simOn(
+        lab().name, "br0",
+        {simBox("9001", "02:00:00:03:00:11", "192.0.2.60"), twin,
+         simBox("9003", "02:00:00:03:00:13", "192.0.2.10"),
+         simBox("9004", "02:00:00:03:00:14", "203.0.113.9"), narrow,
+         simBox("9006", "02:00:00:03:00:16", "192.0.2.66")}));
+    segment1_ = std::make_unique<SimProcess>(simOn(
+        lab().name, "br1", {simBox("9101", "02:00:00:03:00:21", "192.0.2.60"),
+                            simBox("9102", "02:00:00:03:00:22", "198.51.100.82")}));
+
+    struct Flags {
+        const char* serial;
+        std::vector<std::string> conflict;
+        bool workstation;
+        bool reachable;
+        const char* note;
+    };
+    const std::vector<Flags> expected = {
+        {"9001", {"9002", "9101"}, false, true, "address also used by 9002, 9101"},
+        {"9002", {"9001", "9101"}, false, true, "address also used by 9001, 9101"},
+        {"9003", {}, true, true, "address of this workstation"},
+        {"9004", {}, false, false, "not reachable from vq0"},
+        {"9005", {}, false, false, "not reachable from vq0"},
+        {"9006", {}, false, true, ""},
+        {"9101", {"9001", "9002"}, false, false,
+         "address also used by 9001, 9002; not reachable from vq1"},
+        {"9102", {}, false, true, ""},
+    };
+
+    // Looked up by serial, and conflicts compared as sets: the rules do not depend on the
+    // order in which the adapters were swept.
+    const auto sorted = [](std::vector<std::string> v) {
+        std::sort(v.begin(), v.end());
+        return v;
+    };
+    const SplitResult r = scan({"--json"});
+    ASSERT_TRUE(r.exitedWith(0)) << describeStatus(r.waitStatus) << "\n" << r.err;
+    std::map<std::string, json> bySerial;
+    for (const json& entry : json::parse(r.out)) bySerial[entry["serial"]] = entry;
+    ASSERT_EQ(bySerial.size(), expected.size()) << r.out;
+    for (const Flags& e : expected) {
+        ASSERT_TRUE(bySerial.count(e.serial)) << e.serial << " missing from " << r.out;
+        const json& entry = bySerial[e.serial];
+        EXPECT_EQ(sorted(entry["addressConflict"].get<std::vector<std::string>>()), e.conflict)
+            << e.serial;
+        EXPECT_EQ(entry["workstationAddress"], e.workstation) << e.serial;
+        EXPECT_EQ(entry["reachable"], e.reachable) << e.serial;
+    }
+    EXPECT_EQ(r.err,
+              "velqorin: 3 boxes on an address another box also uses, 1 box on this "
+              "workstation's address, 3 boxes not reachable from the adapter they answered on\n");
+
+    const SplitResult table = scan({});
+    ASSERT_TRUE(table.exitedWith(0)) << describeStatus(table.waitStatus) << "\n" << table.err;
+    const auto rows = lines(table.out);
+    ASSERT_EQ(rows.size(), expected.size() + 1) << table.out;
+    const std::size_t noteAt = rows[0].find("Note");
+    ASSERT_NE(noteAt, std::string::npos) << rows[0];
+    std::map<std::string, std::string> notes;
+    for (std::size_t i = 1; i < rows.size(); ++i)
+        notes[cells(rows[i]).front()] = rows[i].size() > noteAt ? rows[i].substr(noteAt) : "";
+    for (const Flags& e : expected) {
+        // The note names the other boxes in list order; either order of the two is right.
+        std::string note = notes[e.serial];
+        if (e.conflict.size() == 2) {
+            const std::string swapped = e.conflict[1] + ", " + e.conflict[0];
+            if (const auto at = note.find(swapped); at != std::string::npos)
+                note.replace(at, swapped.size(), e.conflict[0] + ", " + e.conflict[1]);
+        }
+        EXPECT_EQ(note, e.note) << e.serial;
+    }
+    EXPECT_EQ(table.err, r.err);
 }
 
 TEST_F(Scan, ANameThatIsNotAnAdapterIsWarnedAboutAndNotSwept) {

@@ -2,10 +2,13 @@
 // and a way to answer the modal windows the code under test opens.
 #pragma once
 
+#include <netinet/in.h>
+
 #include <array>
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -67,9 +70,24 @@ inline TAnalyseBuffer makeReply(const BoxSpec& boxSpec) {
     return frame;
 }
 
+inline sockaddr_storage addressBlock(const std::array<std::uint8_t, 4>& ip) {
+    sockaddr_storage s{};
+    s.ss_family = AF_INET;
+    std::memcpy(reinterpret_cast<std::uint8_t*>(&s) + 4, ip.data(), ip.size());
+    return s;
+}
+
+// A workstation adapter as the inventory records it; the boxes' localMac by default.
+struct InterfaceSpec {
+    std::string name = "vqtest0";
+    std::array<std::uint8_t, 6> mac{0x02, 0x00, 0x00, 0xaa, 0x00, 0x00};
+    std::vector<std::pair<std::array<std::uint8_t, 4>, std::array<std::uint8_t, 4>>> addresses;
+};
+
 // A sweep that lists `boxes` as if they had answered, and counts its calls.
 struct FakeFleet {
     std::vector<BoxSpec> boxes;
+    std::vector<InterfaceSpec> interfaces;  // none: the inventory recorded nothing
     bool succeed = true;
     int sweeps = 0;
     std::function<void()> during;  // runs inside the sweep, while the window is busy
@@ -80,6 +98,16 @@ struct FakeFleet {
             if (during) during();
             analyser.reset();  // a real sweep discards the old records whatever it finds
             if (!succeed) return false;
+            CVelqorinNetworkInterface* last = nullptr;
+            for (const InterfaceSpec& adapter : interfaces) {
+                unsigned char mac[8] = {};
+                std::memcpy(mac, adapter.mac.data(), adapter.mac.size());
+                last = new CVelqorinNetworkInterface(last, adapter.name.c_str(), mac);
+                if (analyser.firstInterface == nullptr) analyser.firstInterface = last;
+                ++analyser.interfaceCount;
+                for (const auto& [ip, mask] : adapter.addresses)
+                    last->addIpAddress(addressBlock(ip), addressBlock(mask));
+            }
             for (const BoxSpec& boxSpec : boxes) {
                 const TAnalyseBuffer frame = makeReply(boxSpec);
                 analyser.AddBox(&frame, "vqtest0");

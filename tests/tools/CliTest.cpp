@@ -1,9 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+
+#include <array>
+#include <cstring>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 
 #include "BoxReport.h"
+#include "velqorin/NetworkAnalyse.h"
 #include "velqorin/SyncOrder.h"
 #include "Input.h"
 
@@ -82,12 +88,15 @@ TEST(CliReport, EveryFieldOfABox) {
     EXPECT_EQ(json[0]["syncMode"], "master");
     EXPECT_TRUE(json[0]["syncMaster"].is_null());
     EXPECT_TRUE(json[0]["syncFloor"].is_null());
+    EXPECT_EQ(json[0]["addressConflict"], nlohmann::json::array());
+    EXPECT_EQ(json[0]["workstationAddress"], false);
+    EXPECT_EQ(json[0]["reachable"], true);
 
     EXPECT_EQ(csvText({row}),
               "serial,mac,addressMode,dhcp,ip,mask,neighbourhood,link,version,softwareVersion,adapter,"
-              "syncMode,syncMaster,syncFloor\n"
+              "syncMode,syncMaster,syncFloor,addressConflict,workstationAddress,reachable\n"
               "0012345,02:00:00:0c:b1:c2,autoip,false,192.0.2.50,255.255.255.0,true,usb,"
-              "1.005 build 7,67436551,vq0,master,,\n");
+              "1.005 build 7,67436551,vq0,master,,,,false,true\n");
     const std::string table = tableText({row});
     EXPECT_NE(table.find("Auto IP"), std::string::npos);
     EXPECT_NE(table.find("Serial"), std::string::npos);
@@ -105,7 +114,7 @@ TEST(CliReport, AFollowerShowsItsMasterAndFloor) {
     EXPECT_EQ(json[0]["syncMaster"], 4000000000u);
     EXPECT_EQ(json[0]["syncFloor"], -2);
     const std::string csv = csvText({row});
-    EXPECT_NE(csv.find(",vq0,follower,4000000000,-2\n"), std::string::npos) << csv;
+    EXPECT_NE(csv.find(",vq0,follower,4000000000,-2,,false,true\n"), std::string::npos) << csv;
     EXPECT_NE(tableText({row}).find("follows 4000000000, floor -2"), std::string::npos);
 }
 
@@ -117,6 +126,93 @@ TEST(CliReport, WireTextCannotBreakTheFormats) {
     EXPECT_EQ(json[0]["mac"], "02:00:00:0c:b1:c2");
     const std::string csv = csvText({row});
     EXPECT_NE(csv.find("\"1,\"\"2\"\"\n"), std::string::npos);
+}
+
+// A sweep's result made by hand: five boxes on vq0 (192.0.2.10/24), three of them on one
+// address, one on the workstation's, one on another subnet.
+class AddressNotes : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const unsigned char local[8] = {0x02, 0x00, 0x00, 0xaa, 0x00, 0x00, 0, 0};
+        analyser_.firstInterface = new CVelqorinNetworkInterface(nullptr, "vq0", local);
+        analyser_.interfaceCount = 1;
+        sockaddr_storage a{}, m{};
+        a.ss_family = m.ss_family = AF_INET;
+        const std::uint8_t ip[4] = {192, 0, 2, 10}, mask[4] = {255, 255, 255, 0};
+        std::memcpy(reinterpret_cast<std::uint8_t*>(&a) + 4, ip, 4);
+        std::memcpy(reinterpret_cast<std::uint8_t*>(&m) + 4, mask, 4);
+        analyser_.firstInterface->addIpAddress(a, m);
+        add("2555", 1, {192, 0, 2, 50});
+        add("2556", 2, {192, 0, 2, 50});
+        add("2557", 3, {192, 0, 2, 50});
+        add("2600", 4, {192, 0, 2, 10});
+        add("2700", 5, {203, 0, 113, 5});
+    }
+    void add(const char* serial, std::uint8_t n, std::array<std::uint8_t, 4> ip) {
+        TAnalyseBuffer r = boxRecord();
+        setFieldText(r.serialNumber, serial);
+        const std::uint8_t mac[6] = {0x02, 0x00, 0x00, 0x03, 0x00, n};
+        const std::uint8_t local[6] = {0x02, 0x00, 0x00, 0xaa, 0x00, 0x00};
+        std::memcpy(r.sourceMac, mac, 6);
+        std::memcpy(r.destinationMac, local, 6);
+        std::memcpy(r.currentIp, ip.data(), 4);
+        analyser_.AddBox(&r, "vq0");
+    }
+    CVelqorinNetworkAnalyse analyser_;
+};
+
+TEST_F(AddressNotes, InEachFormat) {
+    const auto rows = rowsOf(analyser_);
+    ASSERT_EQ(rows.size(), 5u);
+
+    const auto json = nlohmann::json::parse(jsonText(rows));
+    using List = std::vector<std::string>;
+    EXPECT_EQ(json[0]["addressConflict"].get<List>(), (List{"2556", "2557"}));
+    EXPECT_EQ(json[1]["addressConflict"].get<List>(), (List{"2555", "2557"}));
+    for (int i : {0, 1, 2}) {
+        EXPECT_EQ(json[i]["workstationAddress"], false) << i;
+        EXPECT_EQ(json[i]["reachable"], true) << i;
+    }
+    EXPECT_EQ(json[3]["addressConflict"], nlohmann::json::array());
+    EXPECT_EQ(json[3]["workstationAddress"], true);
+    EXPECT_EQ(json[3]["reachable"], true);
+    EXPECT_EQ(json[4]["workstationAddress"], false);
+    EXPECT_EQ(json[4]["reachable"], false);
+
+    std::istringstream csv(csvText(rows));
+    std::vector<std::string> csvLines;
+    for (std::string line; std::getline(csv, line);) csvLines.push_back(line);
+    ASSERT_EQ(csvLines.size(), 6u);
+    EXPECT_TRUE(csvLines[1].ends_with(",master,,,2556;2557,false,true")) << csvLines[1];
+    EXPECT_TRUE(csvLines[4].ends_with(",master,,,,true,true")) << csvLines[4];
+    EXPECT_TRUE(csvLines[5].ends_with(",master,,,,false,false")) << csvLines[5];
+
+    std::istringstream table(tableText(rows));
+    std::vector<std::string> tableLines;
+    for (std::string line; std::getline(table, line);) tableLines.push_back(line);
+    ASSERT_EQ(tableLines.size(), 6u);
+    const std::size_t noteAt = tableLines[0].find("Note");
+    ASSERT_NE(noteAt, std::string::npos);
+    EXPECT_EQ(tableLines[0].substr(noteAt), "Note");  // the last column
+    const std::vector<std::string> notes = {
+        "address also used by 2556, 2557", "address also used by 2555, 2557",
+        "address also used by 2555, 2556", "address of this workstation",
+        "not reachable from vq0"};
+    for (std::size_t i = 0; i < notes.size(); ++i)
+        EXPECT_EQ(tableLines[i + 1].substr(noteAt), notes[i]) << tableLines[i + 1];
+
+    EXPECT_EQ(addressSummary(rows),
+              "3 boxes on an address another box also uses, 1 box on this workstation's "
+              "address, 1 box not reachable from the adapter it answered on");
+}
+
+TEST(CliReport, NothingFlaggedNothingNoted) {
+    const std::vector<BoxRow> rows = {rowOf(boxRecord(), "vq0")};
+    EXPECT_EQ(noteText(rows[0]), "");
+    EXPECT_EQ(addressSummary(rows), "");
+    // An empty note leaves no blanks at the end of the line.
+    const std::string table = tableText(rows);
+    EXPECT_EQ(table.find(" \n"), std::string::npos) << table;
 }
 
 TAnalyseBuffer syncRecord(const char* serial, std::uint32_t slave, std::uint32_t master,

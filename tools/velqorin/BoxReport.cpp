@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "velqorin/AddressNotes.h"
 #include "velqorin/NetworkAnalyse.h"
 #include "velqorin/SyncOrder.h"
 
@@ -60,6 +61,16 @@ std::string blockIp(const sockaddr_storage& block) {
     return ipText(reinterpret_cast<const std::uint8_t*>(&block) + 4);
 }
 
+std::string joinedText(const std::vector<std::string>& parts, const char* separator) {
+    std::string text;
+    for (const auto& part : parts) text += (text.empty() ? "" : separator) + part;
+    return text;
+}
+
+std::string boxCount(std::size_t n) {
+    return std::to_string(n) + (n == 1 ? " box" : " boxes");
+}
+
 }  // namespace
 
 BoxRow rowOf(const TAnalyseBuffer& record, const std::string& adapter) {
@@ -84,28 +95,58 @@ std::vector<BoxRow> rowsOf(const CVelqorinNetworkAnalyse& analyser) {
     std::vector<BoxRow> rows;
     for (const CVelqorinBoxOnNetwork* box = analyser.firstBox; box != nullptr; box = box->next) {
         char name[CVelqorinBoxOnNetwork::kAdapterNameSize];
-        rows.push_back(rowOf(box->storedRecord, box->getInterfaceName(name)));
+        BoxRow row = rowOf(box->storedRecord, box->getInterfaceName(name));
+        AddressNote note = addressNote(*box, analyser.firstBox, analyser.firstInterface);
+        row.addressConflict = std::move(note.alsoUsedBy);
+        row.workstationAddress = note.workstationAddress;
+        row.reachable = note.reachable;
+        rows.push_back(std::move(row));
     }
     return rows;
+}
+
+std::string noteText(const BoxRow& r) {
+    std::vector<std::string> notes;
+    if (!r.addressConflict.empty())
+        notes.push_back("address also used by " + joinedText(r.addressConflict, ", "));
+    if (r.workstationAddress) notes.emplace_back("address of this workstation");
+    if (!r.reachable) notes.push_back("not reachable from " + r.adapter);
+    return joinedText(notes, "; ");
+}
+
+std::string addressSummary(const std::vector<BoxRow>& rows) {
+    std::size_t shared = 0, own = 0, unreachable = 0;
+    for (const BoxRow& r : rows) {
+        if (!r.addressConflict.empty()) ++shared;
+        if (r.workstationAddress) ++own;
+        if (!r.reachable) ++unreachable;
+    }
+    if (shared + own + unreachable == 0) return {};
+    return boxCount(shared) + " on an address another box also uses, " + boxCount(own) +
+           " on this workstation's address, " + boxCount(unreachable) +
+           " not reachable from the adapter " + (unreachable == 1 ? "it" : "they") + " answered on";
 }
 
 std::string tableText(const std::vector<BoxRow>& rows) {
     const std::vector<std::string> header = {"Serial", "MAC",     "DHCP",    "IP address",
                                              "Mask",   "Neighbourhood", "Link", "Version",
-                                             "Adapter", "Synchronisation"};
+                                             "Adapter", "Synchronisation", "Note"};
     std::vector<std::vector<std::string>> cells{header};
     for (const BoxRow& r : rows)
         cells.push_back({r.serial, r.mac, modeShown(r.addressMode), r.ip, r.mask,
                          r.neighbourhood ? "yes" : "no", r.link, r.version, r.adapter,
-                         syncShown(r)});
+                         syncShown(r), noteText(r)});
     std::vector<std::size_t> width(header.size(), 0);
     for (const auto& line : cells)
         for (std::size_t i = 0; i < line.size(); ++i) width[i] = std::max(width[i], line[i].size());
     std::ostringstream out;
     for (const auto& line : cells) {
-        for (std::size_t i = 0; i < line.size(); ++i) {
+        // Most boxes have no note: their lines end with the last cell that says something.
+        std::size_t shown = line.size();
+        while (shown > 1 && line[shown - 1].empty()) --shown;
+        for (std::size_t i = 0; i < shown; ++i) {
             out << line[i];
-            if (i + 1 < line.size()) out << std::string(width[i] - line[i].size() + 2, ' ');
+            if (i + 1 < shown) out << std::string(width[i] - line[i].size() + 2, ' ');
         }
         out << '\n';
     }
@@ -131,7 +172,10 @@ std::string jsonText(const std::vector<BoxRow>& rows) {
                         {"adapter", r.adapter},
                         {"syncMode", r.syncFollower ? "follower" : "master"},
                         {"syncMaster", master},
-                        {"syncFloor", floor}});
+                        {"syncFloor", floor},
+                        {"addressConflict", r.addressConflict},
+                        {"workstationAddress", r.workstationAddress},
+                        {"reachable", r.reachable}});
     }
     // Serial numbers come from the wire: bytes that are not UTF-8 are replaced, not fatal.
     return list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
@@ -140,16 +184,20 @@ std::string jsonText(const std::vector<BoxRow>& rows) {
 std::string csvText(const std::vector<BoxRow>& rows) {
     std::ostringstream out;
     out << "serial,mac,addressMode,dhcp,ip,mask,neighbourhood,link,version,softwareVersion,adapter,"
-           "syncMode,syncMaster,syncFloor\n";
+           "syncMode,syncMaster,syncFloor,addressConflict,workstationAddress,reachable\n";
     for (const BoxRow& r : rows) {
         out << csvField(r.serial) << ',' << r.mac << ',' << r.addressMode << ','
             << (r.addressMode == "dhcp" ? "true" : "false") << ',' << r.ip << ',' << r.mask << ','
             << (r.neighbourhood ? "true" : "false") << ',' << r.link << ',' << csvField(r.version)
             << ',' << r.softwareVersion << ',' << csvField(r.adapter) << ',';
         if (r.syncFollower)
-            out << "follower," << r.syncMaster << ',' << r.syncFloor << '\n';
+            out << "follower," << r.syncMaster << ',' << r.syncFloor << ',';
         else
-            out << "master,,\n";
+            out << "master,,,";
+        // Serial numbers set apart by semicolons, in one field.
+        out << csvField(joinedText(r.addressConflict, ";")) << ','
+            << (r.workstationAddress ? "true" : "false") << ','
+            << (r.reachable ? "true" : "false") << '\n';
     }
     return out.str();
 }

@@ -28,11 +28,23 @@ struct BoxRow {
     bool syncFollower = false;
     std::uint32_t syncMaster = 0;
     std::int32_t syncFloor = 0;
+    // What the list flags about the address (velqorin/AddressNotes.h): the serial numbers
+    // of the other boxes on it, whether it is the workstation's own, and whether the
+    // workstation reaches it from the adapter.
+    std::vector<std::string> addressConflict;
+    bool workstationAddress = false;
+    bool reachable = true;
 };
 
 BoxRow rowOf(const TAnalyseBuffer& record, const std::string& adapter);
-// Every box of the last sweep, in list order.
+// Every box of the last sweep, in list order, with what is flagged about its address.
 std::vector<BoxRow> rowsOf(const CVelqorinNetworkAnalyse& analyser);
+
+// The table's "Note": "address also used by 2556, 2557; not reachable from vq0"; empty
+// when nothing is flagged.
+std::string noteText(const BoxRow& row);
+// One line counting the boxes flagged, for standard error; empty when none is.
+std::string addressSummary(const std::vector<BoxRow>& rows);
 
 std::string tableText(const std::vector<BoxRow>& rows);
 std::string jsonText(const std::vector<BoxRow>& rows);

@@ -322,6 +322,8 @@ int scan(const ScanOptions& options) {
                   << (options.dialUp ? " or behind a point-to-point link" : "") << ".\n";
     else
         std::cout << tableText(rows);
+    if (const std::string summary = addressSummary(rows); !summary.empty())
+        std::cerr << "velqorin: " << summary << '\n';
     return result;
 }
 

@@ -25,6 +25,11 @@ inline constexpr int kCommandAccepted = 0;
 inline constexpr int kCommandRefused = -1;  // wrong password or code, or expired challenge
 inline constexpr int kCommandNoAnswer = -2; // also: adapter not openable, send failed
 
+namespace velqorin {
+// The adapter name every box found behind a dial-up link is listed under.
+inline constexpr char kDialUpAdapterName[] = "PPP/WAN Velqorin serial/gsm";
+}  // namespace velqorin
+
 class VELQORIN_API CVelqorinBoxOnNetwork {
 public:
     static constexpr std::size_t kAdapterNameSize = 10000;

@@ -24,27 +24,48 @@ constexpr std::uint32_t ipValue(const std::uint8_t* ip) {
            std::uint32_t{ip[3]};
 }
 
-// `address` and `mask` are the new settings (4 bytes each), `dhcp` the new mode. The new
-// address must lie in the subnet of one of the interface's addresses under both that
-// address's mask and the new mask.
+// One address of an interface and its mask, as ipValue gives them.
+struct AddressPair {
+    std::uint32_t address = 0;
+    std::uint32_t mask = 0;
+};
+
+inline AddressPair interfacePair(const CVelqorinNetworkInterface& local, int index) {
+    sockaddr_storage a{}, k{};
+    local.getIpAddress(index, &a, &k);
+    return {ipValue(reinterpret_cast<const std::uint8_t*>(&a) + 4),
+            ipValue(reinterpret_cast<const std::uint8_t*>(&k) + 4)};
+}
+
+// Whether `address` is one of the interface's own addresses.
+inline bool isInterfaceAddress(const CVelqorinNetworkInterface& local, std::uint32_t address) {
+    for (int i = 0; i < local.getCountIpAddresses(); ++i)
+        if (interfacePair(local, i).address == address) return true;
+    return false;
+}
+
+// Whether `address` lies in the subnet of one of the interface's addresses under both that
+// address's mask and `mask`: only then do the workstation and a device on `address` with
+// `mask` each take the other for a neighbour on the link.
+inline bool inInterfaceSubnet(const CVelqorinNetworkInterface& local, std::uint32_t address,
+                              std::uint32_t mask) {
+    for (int i = 0; i < local.getCountIpAddresses(); ++i) {
+        const AddressPair p = interfacePair(local, i);
+        if ((p.address & p.mask) == (address & p.mask) && (p.address & mask) == (address & mask))
+            return true;
+    }
+    return false;
+}
+
+// `address` and `mask` are the new settings (4 bytes each), `dhcp` the new mode.
 inline Verdict compatibilityVerdict(const CVelqorinNetworkInterface& local,
                                     const std::uint8_t* address, const std::uint8_t* mask,
                                     bool dhcp) {
     const std::uint32_t t = ipValue(address);
-    const std::uint32_t m = ipValue(mask);
-    bool found = false;
-    bool own = false;
-    for (int i = 0; i < local.getCountIpAddresses(); ++i) {
-        sockaddr_storage a{}, k{};
-        local.getIpAddress(i, &a, &k);
-        const std::uint32_t av = ipValue(reinterpret_cast<const std::uint8_t*>(&a) + 4);
-        const std::uint32_t kv = ipValue(reinterpret_cast<const std::uint8_t*>(&k) + 4);
-        if (av == t) own = true;
-        if (!found && (av & kv) == (t & kv) && (av & m) == (t & m)) found = true;
-    }
+    const bool found = inInterfaceSubnet(local, t, ipValue(mask));
     bool localDhcp = false, serverKnown = false;
     local.getDhcp(&localDhcp, &serverKnown);
-    if (own) return Verdict::WorkstationAddress;
+    if (isInterfaceAddress(local, t)) return Verdict::WorkstationAddress;
     if (found && dhcp == localDhcp) return Verdict::Compatible;
     if (found && localDhcp) return Verdict::CompatibleUseDhcp;
     if (found) return Verdict::CompatibleUseFixed;
