@@ -188,3 +188,32 @@ TEST_F(Listed, ADialUpBoxIsReachedByItsLink) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Listed, TheWholeListsNotesAreEachBoxsNote) {
+    interface("vq0", kVq0, {{"192.0.2.10", "255.255.255.0"}});
+    interface("vq1", kVq1, {{"198.51.100.10", "255.255.255.0"}});
+    const char* addresses[] = {"192.0.2.50", "192.0.2.51", "198.51.100.50", "0.0.0.0",
+                               "192.0.2.10"};
+    unsigned state = 7;
+    auto next = [&state](unsigned n) { return (state = state * 1103515245u + 12345u) / 65536u % n; };
+    for (int i = 0; i < 60; ++i) {
+        const bool second = next(2) == 1;
+        box(std::to_string(3000 + next(12)).c_str(), boxMac(static_cast<std::uint8_t>(next(12))),
+            addresses[next(5)], "255.255.255.0", second ? "vq1" : "vq0", second ? kVq1 : kVq0);
+    }
+    const auto notes = velqorin::addressNotes(analyser_.firstBox, analyser_.firstInterface);
+    ASSERT_EQ(static_cast<int>(notes.size()), analyser_.CountBox());
+    int flagged = 0;
+    for (int i = 0; i < analyser_.CountBox(); ++i) {
+        const velqorin::AddressNote one = note(i);
+        EXPECT_EQ(notes[static_cast<std::size_t>(i)].alsoUsedBy, one.alsoUsedBy) << i;
+        EXPECT_EQ(notes[static_cast<std::size_t>(i)].workstationAddress, one.workstationAddress) << i;
+        EXPECT_EQ(notes[static_cast<std::size_t>(i)].reachable, one.reachable) << i;
+        flagged += !one.alsoUsedBy.empty();
+    }
+    EXPECT_GT(flagged, 0);  // the list does hold conflicts to compare
+}
+
+}  // namespace

@@ -93,10 +93,12 @@ BoxRow rowOf(const TAnalyseBuffer& record, const std::string& adapter) {
 
 std::vector<BoxRow> rowsOf(const CVelqorinNetworkAnalyse& analyser) {
     std::vector<BoxRow> rows;
+    auto notes = addressNotes(analyser.firstBox, analyser.firstInterface);
+    std::size_t at = 0;
     for (const CVelqorinBoxOnNetwork* box = analyser.firstBox; box != nullptr; box = box->next) {
         char name[CVelqorinBoxOnNetwork::kAdapterNameSize];
         BoxRow row = rowOf(box->storedRecord, box->getInterfaceName(name));
-        AddressNote note = addressNote(*box, analyser.firstBox, analyser.firstInterface);
+        AddressNote& note = notes[at++];
         row.addressConflict = std::move(note.alsoUsedBy);
         row.workstationAddress = note.workstationAddress;
         row.reachable = note.reachable;

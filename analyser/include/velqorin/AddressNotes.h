@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "velqorin/BoxOnNetwork.h"
@@ -87,6 +88,36 @@ inline AddressNote addressNote(const CVelqorinBoxOnNetwork& box,
     note.workstationAddress = isWorkstationAddress(box.storedRecord.currentIp, firstInterface);
     note.reachable = isReachable(box, firstInterface);
     return note;
+}
+
+// The note of every box from `firstBox` on, in list order; the same as addressNote for
+// each, with the address conflicts found through one index of the list's addresses rather
+// than a walk per box.
+inline std::vector<AddressNote> addressNotes(const CVelqorinBoxOnNetwork* firstBox,
+                                             const CVelqorinNetworkInterface* firstInterface) {
+    std::unordered_map<std::uint32_t, std::vector<const CVelqorinBoxOnNetwork*>> onAddress;
+    for (const CVelqorinBoxOnNetwork* b = firstBox; b != nullptr; b = b->next)
+        if (const std::uint32_t ip = ipValue(b->storedRecord.currentIp); ip != 0)
+            onAddress[ip].push_back(b);
+    std::vector<AddressNote> notes;
+    for (const CVelqorinBoxOnNetwork* b = firstBox; b != nullptr; b = b->next) {
+        AddressNote& note = notes.emplace_back();
+        const std::uint32_t ip = ipValue(b->storedRecord.currentIp);
+        if (const auto shared = onAddress.find(ip); shared != onAddress.end()) {
+            for (const CVelqorinBoxOnNetwork* other : shared->second) {
+                if (std::memcmp(other->storedRecord.sourceMac, b->storedRecord.sourceMac,
+                                kMacSize) == 0)
+                    continue;
+                std::string serial(fieldText(other->storedRecord.serialNumber));
+                if (std::find(note.alsoUsedBy.begin(), note.alsoUsedBy.end(), serial) ==
+                    note.alsoUsedBy.end())
+                    note.alsoUsedBy.push_back(std::move(serial));
+            }
+        }
+        note.workstationAddress = isWorkstationAddress(b->storedRecord.currentIp, firstInterface);
+        note.reachable = isReachable(*b, firstInterface);
+    }
+    return notes;
 }
 
 }  // namespace velqorin
