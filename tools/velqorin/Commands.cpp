@@ -14,6 +14,7 @@
 
 #include "BoxReport.h"
 #include "Input.h"
+#include "Sweep.h"
 #include "Terminal.h"
 #include "velqorin/Compatibility.h"
 #include "velqorin/Extern.h"
@@ -107,6 +108,8 @@ private:
     std::set<std::string> swept_;
 };
 
+}  // namespace
+
 // Sweeps (only the named adapters, when there are any) and says which named ones could
 // not be swept. Returns kOk or the failure's exit code.
 int sweep(CVelqorinNetworkAnalyse& analyser, const std::vector<std::string>& only,
@@ -130,6 +133,8 @@ int sweep(CVelqorinNetworkAnalyse& analyser, const std::vector<std::string>& onl
                          "loopback); not swept\n";
     return kOk;
 }
+
+namespace {
 
 std::string joined(const std::set<std::string>& names) {
     std::string text;
