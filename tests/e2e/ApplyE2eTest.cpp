@@ -42,10 +42,11 @@ using SteadyClock = std::chrono::steady_clock;
 
 constexpr const char* kSitePassword = "site-Secret";
 
+// MACs 02:00:00:11:xx:yy from the serial: the fourth octet keeps them network boxes.
 json planBox(const std::string& serial, const std::string& ip) {
     const int n = std::stoi(serial);
     char mac[18];
-    std::snprintf(mac, sizeof mac, "02:00:00:05:%02x:%02x", (n >> 8) & 0xff, n & 0xff);
+    std::snprintf(mac, sizeof mac, "02:00:00:11:%02x:%02x", (n >> 8) & 0xff, n & 0xff);
     json b = simBox(serial, mac, ip);
     b["password"] = kSitePassword;
     return b;
@@ -139,7 +140,7 @@ private:
 std::vector<TAnalyseBuffer> commandsTo(const SimProcess& sim, const std::string& serial) {
     std::vector<TAnalyseBuffer> out;
     for (const auto& line : sim.received()) {
-        if (line.value("box", "") != serial || !line["kind"].is_number()) continue;
+        if (!line["box"].is_string() || line["box"] != serial || !line["kind"].is_number()) continue;
         const int kind = line["kind"].get<int>();
         if (kind != 3 && kind != 4 && kind != 7 && kind != 8) continue;
         const auto bytes = loggedBytes(line);

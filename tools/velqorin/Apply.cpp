@@ -168,10 +168,12 @@ int sendNetwork(CVelqorinBoxOnNetwork& box, const std::string& password, const N
     return box.Send(c.restart, false);
 }
 
-const char* failureText(int result) {
-    return result == kCommandRefused
-               ? "refused: wrong password, or the challenge expired"
-               : "no answer within about three seconds, or the adapter could not be used";
+std::string failureText(int result, const char* command) {
+    if (result == kCommandRefused)
+        return std::string("the box refused the ") + command +
+               " command: wrong password, or the challenge expired";
+    return std::string("no answer to the ") + command +
+           " command within about three seconds, or the adapter could not be used";
 }
 
 // Which row is being worked on, on a terminal only.
@@ -338,14 +340,14 @@ int apply(const ApplyOptions& o) {
                 out.sent.push_back("sync");
                 result = sendSync(*t.box, password, *d.sync);
                 if (result != kCommandAccepted)
-                    out.detail = std::string("synchronisation command ") + failureText(result);
+                    out.detail = failureText(result, "synchronisation");
             }
             if (result == kCommandAccepted && d.network) {
                 out.sent.push_back(d.network->restart ? "network+restart" : "network");
                 result = sendNetwork(*t.box, password, *d.network);
                 if (result != kCommandAccepted)
-                    out.detail = std::string("network command ") + failureText(result) +
-                                 (d.sync ? "; the synchronisation settings were accepted" : "");
+                    out.detail = failureText(result, "network") +
+                                 (d.sync ? "; it took the synchronisation settings" : "");
             }
             if (result != kCommandAccepted) {
                 out.result = result == kCommandRefused ? RowResult::Refused : RowResult::NoAnswer;

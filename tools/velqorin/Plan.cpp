@@ -497,16 +497,24 @@ const char* verdictWord(Verdict verdict) {
 }
 
 std::string dryRunTable(const std::vector<DryRunRow>& rows) {
-    std::vector<std::vector<std::string>> cells{
-        {"Line", "Serial", "Now", "Planned", "Changes", "Verdict", "Note"}};
+    // A block per row: the settings are too wide to sit side by side.
+    std::ostringstream out;
     for (const DryRunRow& r : rows) {
-        const std::string now = r.missing ? resultWord(*r.missing) : r.now;
-        const std::string changes =
-            r.missing ? "-" : r.changes.empty() ? "unchanged" : joined(r.changes, "; ");
-        const std::string verdict = r.verdict ? verdictWord(*r.verdict) : "-";
-        cells.push_back({std::to_string(r.line), r.serial, now, r.planned, changes, verdict, r.detail});
+        out << "line " << r.line << ", box " << r.serial << ": ";
+        if (r.missing) {
+            out << resultWord(*r.missing) << (r.detail.empty() ? "" : "; " + r.detail) << '\n'
+                << "  asked    " << r.planned << '\n';
+            continue;
+        }
+        out << (r.changes.empty() ? "unchanged" : "to change") << ", "
+            << (r.verdict ? verdictWord(*r.verdict) : "no verdict")
+            << (r.detail.empty() ? "" : "; " + r.detail) << '\n'
+            << "  now      " << r.now << '\n'
+            << "  planned  " << r.planned << '\n';
+        for (const std::string& c : r.changes) out << "  change   " << c << '\n';
     }
-    return columnsText(cells);
+    out << "Dry run: nothing was sent.\n";
+    return out.str();
 }
 
 std::string dryRunJson(const std::vector<DryRunRow>& rows) {

@@ -154,6 +154,7 @@ struct DryRunRow {
     std::optional<Verdict> verdict;    // none when the interface is not known
 };
 
+// For people: a block of lines per row.
 std::string dryRunTable(const std::vector<DryRunRow>& rows);
 std::string dryRunJson(const std::vector<DryRunRow>& rows);
 
