@@ -22,12 +22,13 @@ enum ExitCode {
 };
 
 inline constexpr const char* kExitCodesHelp =
-    "Exit codes: 0 done; 1 failed (no ping answer, or diag could not list the dial-up links); "
+    "Exit codes: 0 done; 1 failed (no ping answer, diag could not list the dial-up links, or a "
+    "row of apply neither done nor unchanged); "
     "2 bad usage; 3 no raw network access; 4 the adapters (or, with --dial-up, the "
     "point-to-point links) cannot be listed; 5 refused by the box (wrong password or unlock code, "
     "or expired challenge); 6 no answer from the box; 7 no box with that serial number; "
-    "8 the box answers on several adapters (use --interface); 9 bad input, nothing sent; "
-    "10 declined at a question.";
+    "8 the box answers on several adapters (use --interface); 9 bad input (for apply: a bad "
+    "plan), nothing sent; 10 declined at a question; 130 scan --watch ended by Ctrl+C.";
 
 struct ScanOptions {
     std::vector<std::string> interfaces;
