@@ -301,6 +301,39 @@ TEST(Command, SilentBoxStillAnswersDiscovery) {
     EXPECT_EQ(box.rediscover().frameKind, 1);
 }
 
+TEST(Command, ABoxThatKeepsItsSettingsAcceptsEveryKindAndChangesNothing) {
+    BoxConfig config = knownBox();
+    config.keepsSettings = true;
+    const FrameKind kinds[] = {FrameKind::ApplyNetwork, FrameKind::ApplyNetworkAndRestart,
+                               FrameKind::ApplySynchro, FrameKind::ApplySynchroAndSynchronise};
+    for (const FrameKind kind : kinds) {
+        SCOPED_TRACE(static_cast<int>(kind));
+        Found box(config);
+        const TAnalyseBuffer before = box.rediscover(t0());
+        TAnalyseBuffer command = box.stored;
+        command.addressMode = 1;
+        command.manualIp[3] = 99;
+        command.neighbourhood = 0;
+        storeLe<std::uint32_t>(command.syncSlave, 0);
+        storeLe<std::int32_t>(command.syncFloor, 4);
+        storeLe<std::uint32_t>(command.syncMaster, 77);
+        const Reaction r = box.send(commandFrom(command, kind, "admin"));
+        EXPECT_EQ(r.verdict, "accepted");
+        ASSERT_EQ(r.sends.size(), 1u);
+        EXPECT_EQ(recordOf(r.sends[0]).frameKind, 2);
+        // The challenge is spent as by any box; the settings the next reply shows are the old.
+        EXPECT_NE(box.fleet.state(0).challenge, "Chal1");
+        const TAnalyseBuffer after = box.rediscover(t0() + seconds(10));
+        EXPECT_EQ(after.addressMode, before.addressMode);
+        EXPECT_EQ(after.manualIp[3], before.manualIp[3]);
+        EXPECT_EQ(after.neighbourhood, before.neighbourhood);
+        EXPECT_EQ(loadLe<std::uint32_t>(after.syncSlave), 1u);
+        EXPECT_EQ(loadLe<std::int32_t>(after.syncFloor), -2);
+        EXPECT_EQ(loadLe<std::uint32_t>(after.syncMaster), 2554u);
+        EXPECT_EQ(loadLe<std::uint32_t>(after.syncDone), loadLe<std::uint32_t>(before.syncDone));
+    }
+}
+
 TEST(Command, FramesThatAreNotCommandsForABoxAreIgnored) {
     using Mutate = std::function<std::vector<std::uint8_t>(TAnalyseBuffer)>;
     auto whole = [](const TAnalyseBuffer& f) {

@@ -34,7 +34,7 @@ TEST(FleetFile, EveryFieldLands) {
         "sync":{"stateIconShown":1,"stateIconAlt":2,"fault":3,"done":1,"age":30,"slave":1,
                 "floor":-2,"master":2554},
         "boxData":")") + std::string(158, '0') + R"(aB", "challenge":"Chal1", "replyDelayMs":5,
-        "silent":true, "restartMs":700, "token":"foreign",
+        "silent":true, "keepsSettings":true, "restartMs":700, "token":"foreign",
         "reply":{"length":315,"reservedByte":{"index":20,"value":9},"protocolVersion":2,"kind":7},
         "secondReply":{"delayMs":250,"token":"empty","currentIp":"203.0.113.1",
                        "currentMask":"255.0.0.0","neighbourhood":true,"addressMode":2},
@@ -60,6 +60,7 @@ TEST(FleetFile, EveryFieldLands) {
     EXPECT_EQ(b.challenge, "Chal1");
     EXPECT_EQ(b.replyDelay.count(), 5);
     EXPECT_TRUE(b.silent);
+    EXPECT_TRUE(b.keepsSettings);
     EXPECT_EQ(b.restart.count(), 700);
     EXPECT_EQ(b.token, TokenMode::Foreign);
     ASSERT_TRUE(b.reply);
@@ -89,6 +90,8 @@ TEST(FleetFile, Defaults) {
     EXPECT_FALSE(b.secondReply);
     EXPECT_EQ(b.token, TokenMode::Echo);
     EXPECT_TRUE(b.neighbourhood);
+    EXPECT_FALSE(b.silent);
+    EXPECT_FALSE(b.keepsSettings);
 }
 
 TEST(FleetFile, SoftwareVersionForms) {
@@ -144,6 +147,7 @@ TEST(FleetFile, ErrorsNameTheBoxAndTheField) {
         {oneBox(R"("sync":{"age":-1})"), "field sync.age: must be an integer from 0 to 4294967295"},
         {oneBox(R"("addressMode":256)"), "field addressMode: must be an integer from 0 to 255"},
         {oneBox(R"("neighbourhood":1)"), "field neighbourhood: must be true or false"},
+        {oneBox(R"("keepsSettings":"yes")"), "field keepsSettings: must be true or false"},
         {oneBox(R"("replyDelayMs":-5)"), "field replyDelayMs:"},
         {oneBox(R"("token":"mine")"), "field token: must be \"echo\", \"empty\" or \"foreign\""},
         {oneBox(R"("linkKind":"wifi")"), "field linkKind:"},

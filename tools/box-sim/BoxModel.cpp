@@ -255,7 +255,7 @@ Reaction Fleet::command(std::size_t box, const TAnalyseBuffer& heard, TimePoint 
     r.why = authorise(box, heard);
     const bool accepted = r.why.empty();
     r.verdict = accepted ? "accepted" : "refused";
-    if (accepted) apply(box, heard, now);
+    if (accepted && !c.keepsSettings) apply(box, heard, now);
     // Every answer spends the challenge, so a captured response cannot be replayed.
     states_[box].challenge = newChallenge();
 

@@ -97,6 +97,9 @@ struct BoxConfig {
     std::optional<std::string> challenge;  // a random one when not given
     Milliseconds replyDelay{0};
     bool silent = false;
+    // Answers every command as accepted but takes none of it over, as a box whose settings
+    // store is broken would: only reading the settings back shows it.
+    bool keepsSettings = false;
     Milliseconds restart{0};
     TokenMode token = TokenMode::Echo;
     std::optional<ReplyFault> reply;

@@ -290,6 +290,7 @@ BoxConfig readBox(const json& item, std::size_t index) {
     c.challenge = f.text("challenge", kChallengeMax);
     if (auto v = f.millis("replyDelayMs")) c.replyDelay = *v;
     if (auto v = f.flag("silent")) c.silent = *v;
+    if (auto v = f.flag("keepsSettings")) c.keepsSettings = *v;
     if (auto v = f.millis("restartMs")) c.restart = *v;
     if (auto v = f.token("token")) c.token = *v;
     c.reply = readReplyFault(f);

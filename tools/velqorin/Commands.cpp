@@ -14,6 +14,7 @@
 
 #include "BoxReport.h"
 #include "Input.h"
+#include "Sweep.h"
 #include "Terminal.h"
 #include "velqorin/Compatibility.h"
 #include "velqorin/Extern.h"

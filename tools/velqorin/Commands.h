@@ -2,11 +2,8 @@
 #pragma once
 
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
-
-class CVelqorinNetworkAnalyse;
 
 namespace velqorin::cli {
 
@@ -25,12 +22,13 @@ enum ExitCode {
 };
 
 inline constexpr const char* kExitCodesHelp =
-    "Exit codes: 0 done; 1 failed (no ping answer, or diag could not list the dial-up links); "
+    "Exit codes: 0 done; 1 failed (no ping answer, diag could not list the dial-up links, or a "
+    "row of apply neither done nor unchanged); "
     "2 bad usage; 3 no raw network access; 4 the adapters (or, with --dial-up, the "
     "point-to-point links) cannot be listed; 5 refused by the box (wrong password or unlock code, "
     "or expired challenge); 6 no answer from the box; 7 no box with that serial number; "
-    "8 the box answers on several adapters (use --interface); 9 bad input, nothing sent; "
-    "10 declined at a question.";
+    "8 the box answers on several adapters (use --interface); 9 bad input (for apply: a bad "
+    "plan), nothing sent; 10 declined at a question; 130 scan --watch ended by Ctrl+C.";
 
 struct ScanOptions {
     std::vector<std::string> interfaces;
@@ -42,10 +40,6 @@ struct ScanOptions {
     bool verbose = false;   // each adapter's replies and lost frames on standard error
 };
 
-struct SweepStyle {
-    bool oneByOne = false;
-    bool verbose = false;
-};
 
 struct BoxTarget {
     std::string serial;
@@ -70,12 +64,6 @@ struct SyncOptions {
     std::optional<int> floor;
     bool now = false;
 };
-
-// Sweeps all adapters, or only the named ones, and says on standard error which named
-// ones could not be swept. `swept` gets the adapters whose window ran. Returns kOk, or
-// the exit code of the failure (no raw access, no adapter list).
-int sweep(CVelqorinNetworkAnalyse& analyser, const std::vector<std::string>& only,
-          std::set<std::string>& swept, const SweepStyle& style = {});
 
 int scan(const ScanOptions& options);
 int interfaces(bool json);

@@ -1,7 +1,10 @@
 // velqorin: find Velqorin boxes from a terminal or a script, and set them up.
 #include <CLI/CLI.hpp>
 
+#include "Apply.h"
 #include "Commands.h"
+#include "Plan.h"
+#include "Watch.h"
 
 using namespace velqorin::cli;
 
@@ -42,6 +45,20 @@ int main(int argc, char** argv) {
     scanCommand->add_flag("-v,--verbose", scanOptions.verbose,
                           "Tell on standard error how many replies each adapter gave and how "
                           "many frames it lost because its capture buffer was full");
+    int watchSeconds = 0;
+    auto* watchOption =
+        scanCommand
+            ->add_option("--watch", watchSeconds,
+                         "Sweep every SECONDS (default 10) until Ctrl+C and print one line per "
+                         "change, time-stamped: a box that appeared, went, or changed address, "
+                         "mode, neighbourhood, version or synchronisation (with --json one JSON "
+                         "object a line). Ctrl+C ends it with exit code 130, also mid-sweep")
+            ->expected(0, 1)
+            ->default_str(std::to_string(kWatchDefaultSeconds))
+            ->type_name("[SECONDS]")
+            ->check(CLI::Range(1, kWatchMaxSeconds));
+    watchOption->excludes(scanCommand->get_option("--csv"))
+        ->excludes(scanCommand->get_option("--sync"));
 
     bool interfacesJson = false;
     auto* interfacesCommand =
@@ -83,6 +100,36 @@ int main(int argc, char** argv) {
     floorOption->needs(followOption);
     syncCommand->add_flag("--now", syncOptions.now, "Synchronise at once");
 
+    ApplyOptions applyOptions;
+    auto* applyCommand = app.add_subcommand(
+        "apply",
+        "Commission many boxes from one CSV plan: check the whole plan, sweep once, send each "
+        "box only what differs, then sweep again to confirm");
+    applyCommand->footer(
+        std::string("The plan's header line names its columns, in any order: ") + kPlanColumns +
+        ". serial is required; an empty cell keeps what the box has. dhcp, neighbourhood and "
+        "restart take yes or no; an ip (with its mask) means a fixed address; sync takes "
+        "master or follow, and follow needs master (the master's serial number) and floor "
+        "(-5 to -1 or 1 to 5). A row's password, else --password-stdin's, else one asked "
+        "once. Each row ends as one of: done, unchanged, not found, ambiguous, address in "
+        "use, refused, no answer, not confirmed.\n" +
+        kApplyExitCodesHelp);
+    applyCommand->add_option("plan", applyOptions.plan, "The plan: a CSV file with a header line")
+        ->required()
+        ->type_name("PLAN");
+    applyCommand->add_option("-i,--interface", applyOptions.interfaces,
+                             "Sweep only this adapter (may be repeated); needed for a box that "
+                             "answers on several");
+    applyCommand->add_flag("--dry-run", applyOptions.dryRun,
+                           "Sweep and show each row's current and planned settings and "
+                           "compatibility verdict; send nothing");
+    applyCommand->add_flag("--password-stdin", applyOptions.passwordStdin,
+                           "Read the password for the rows without one from the first line of "
+                           "standard input instead of the terminal");
+    applyCommand->add_flag("--json", applyOptions.json, "The results as a JSON array");
+    applyCommand->add_flag("--force", applyOptions.force,
+                           "Send a new address even when it answers a ping");
+
     BoxTarget unlockTarget;
     auto* unlockCommand = app.add_subcommand(
         "unlock", "Clear a box's administrator password with an unlock code from support");
@@ -99,7 +146,9 @@ int main(int argc, char** argv) {
         const int code = app.exit(e);
         return code == 0 ? kOk : kUsage;
     }
+    if (*scanCommand && watchOption->count() > 0) return watch(scanOptions, watchSeconds);
     if (*scanCommand) return scan(scanOptions);
+    if (*applyCommand) return apply(applyOptions);
     if (*interfacesCommand) return interfaces(interfacesJson);
     if (*pingCommand) return ping(address);
     if (*diagCommand) return diag();

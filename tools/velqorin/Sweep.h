@@ -1,0 +1,24 @@
+// The one sweep every velqorin command goes through.
+#pragma once
+
+#include <set>
+#include <string>
+#include <vector>
+
+class CVelqorinNetworkAnalyse;
+
+namespace velqorin::cli {
+
+struct SweepStyle {
+    bool oneByOne = false;  // one adapter's window after the other, as ExternAnalyse sweeps
+    bool verbose = false;   // each adapter's replies and lost frames on standard error
+};
+
+// Sweeps all adapters, or only the named ones, listening to all at once unless the style
+// says one by one, and says on standard error which named ones could not be swept.
+// `swept` gets the adapters whose window ran. Returns kOk or the failure's exit code,
+// having told the user why.
+int sweep(CVelqorinNetworkAnalyse& analyser, const std::vector<std::string>& only,
+          std::set<std::string>& swept, const SweepStyle& style = {});
+
+}  // namespace velqorin::cli
