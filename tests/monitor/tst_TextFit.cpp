@@ -3,6 +3,7 @@
 // column headers, and the message-table lines the windows put into their labels and cells.
 // QT_LOGGING_RULES="velqorin.textfit.debug=true" lists every text with its two widths.
 #include <QFileInfo>
+#include <QImage>
 #include <QFontInfo>
 #include <QLoggingCategory>
 #include <QPlainTextEdit>
@@ -100,6 +101,18 @@ void requireReached(const QList<TextRoom>& rooms, std::initializer_list<const ch
         });
         QVERIFY2(reached, control);
     }
+}
+
+// Where the group's own painting runs its frame's top line: the first row painted in a
+// column near its right edge, away from the caption.
+int frameTopLine(QGroupBox* group) {
+    QImage image(group->size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    group->render(&image, QPoint(), QRegion(), QWidget::RenderFlags());  // no background, no children
+    const int x = group->width() - 4;
+    for (int y = 0; y < image.height(); ++y)
+        if (qAlpha(image.pixel(x, y)) > 0) return y;
+    return -1;
 }
 
 void settle(QWidget* window) {
@@ -238,6 +251,14 @@ private slots:
             boxSpec.mac[3] = std::array<std::uint8_t, 4>{0x01, 0x04, 0x08, 0x01}[mode];
             fleet_.boxes.push_back(boxSpec);
         }
+        BoxSpec follower;
+        follower.serial = "2510";
+        follower.syncSlave = 1;
+        follower.syncMaster = 2500;
+        follower.syncFloor = -5;
+        follower.syncDone = 1;
+        follower.syncAge = 99 * 86400 + 86399;  // the longest age text of two-digit days
+        fleet_.boxes.push_back(follower);
         settle(MainForm);
         MainForm->RafraichirExecute();
         Ui::TMainForm& ui = *MainForm->ui;
@@ -246,9 +267,16 @@ private slots:
         // The cells whose texts come from the message table: "DHCP", "Voisinage réseau",
         // "Connexion".
         QTreeWidget* list = ui.VelqorinListView;
-        QCOMPARE(list->topLevelItemCount(), 4);
+        QCOMPARE(list->topLevelItemCount(), 5);
         for (int row = 0; row < list->topLevelItemCount(); ++row)
-            for (int column : {2, 5, 6}) rooms.append(cellRoom(list, list->topLevelItem(row), column));
+            for (int column : {0, 2, 5, 6}) rooms += cellRoom(list, list->topLevelItem(row), column);
+        // The box rows of the second tab, between the masters' empty separator rows.
+        ui.PageControl1->setCurrentIndex(1);
+        QTreeWidget* chains = ui.VelqorinListView2;
+        for (int row = 0; row < chains->topLevelItemCount(); ++row)
+            if (!chains->topLevelItem(row)->text(0).isEmpty())
+                for (int column : {0, 4}) rooms += cellRoom(chains, chains->topLevelItem(row), column);
+        ui.PageControl1->setCurrentIndex(0);
         rooms += messageRooms(MainForm->StatusPanel0, linesOf(MainForm, {14}));
         rooms += messageRooms(MainForm->StatusPanel1, linesOf(MainForm, {15, 16, 17, 18, 19}));
 
@@ -257,6 +285,7 @@ private slots:
         requireReached(rooms, {"CheckBox1", "ButtonSync", "BitBtn1", "GroupBoxSyncConfig", "LabelPassword",
                                "LabelFloor", "qt_tabwidget_tabbar tab 1", "VelqorinListView column 4",
                                "VelqorinListView2 column 4", "VelqorinListView row 3 column 6",
+                               "VelqorinListView2 row 2 column 4",
                                "StatusPanel0", "StatusPanel1"});
     }
 
@@ -300,8 +329,7 @@ private slots:
         QTest::newRow("unlock") << 2;
     }
 
-    void noControlCoversAnother() {
-        QFETCH(int, window);
+    QWidget* openWindow(int window) {
         MainForm = new TMainForm;
         ConfigureForm = new TConfigureForm(MainForm);
         DebloqueForm = new TDebloqueForm(MainForm);
@@ -309,6 +337,12 @@ private slots:
                         : window == 1 ? static_cast<QWidget*>(ConfigureForm)
                                       : static_cast<QWidget*>(DebloqueForm);
         settle(form);
+        return form;
+    }
+
+    void noControlCoversAnother() {
+        QFETCH(int, window);
+        QWidget* form = openWindow(window);
         QList<QWidget*> controls;
         for (QWidget* widget : shownWidgets(form))
             if (isFormControl(widget) && widget->parentWidget() != nullptr) controls.append(widget);
@@ -326,6 +360,37 @@ private slots:
                          qPrintable(controlName(control) + " covers " + controlName(other)));
             }
         }
+    }
+
+    // The controls in a group lie below its caption and below its frame's top line, which
+    // would otherwise run through their texts.
+    void groupFramesClearTheirControls_data() { noControlCoversAnother_data(); }
+    void groupFramesClearTheirControls() {
+        QFETCH(int, window);
+        QWidget* form = openWindow(window);
+        int checked = 0;
+        for (QGroupBox* group : form->findChildren<QGroupBox*>()) {
+            if (group->window() != form) continue;  // the dialogs are the main window's children
+            ++checked;
+            const int line = frameTopLine(group);
+            QVERIFY2(line >= 0, qPrintable(controlName(group) + " draws no frame"));
+            QStyleOptionGroupBox option;
+            option.initFrom(group);
+            option.text = group->title();
+            option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+            const QRect caption =
+                group->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, group);
+            for (QWidget* control : group->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+                if (!isFormControl(control) || control->isHidden()) continue;
+                QVERIFY2(control->y() > line,
+                         qPrintable(QStringLiteral("%1 starts at y %2, on or above the frame line of %3 at y %4")
+                                        .arg(controlName(control)).arg(control->y())
+                                        .arg(controlName(group)).arg(line)));
+                QVERIFY2(!control->geometry().intersects(caption),
+                         qPrintable(controlName(control) + " lies under the caption of " + controlName(group)));
+            }
+        }
+        QVERIFY(checked > 0);
     }
 };
 
