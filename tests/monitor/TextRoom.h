@@ -189,16 +189,23 @@ inline QList<TextRoom> headerRoom(const QTreeView* tree) {
 }
 
 // A cell's text gets its column less the icon and the item view's text margin on both
-// sides.
-inline TextRoom cellRoom(const QTreeWidget* tree, QTreeWidgetItem* item, int column) {
+// sides; its row must be as high as the text and the row's lamps.
+inline QList<TextRoom> cellRoom(const QTreeWidget* tree, QTreeWidgetItem* item, int column) {
     const QStyle* style = tree->style();
     const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, tree) + 1;
     int room = tree->columnWidth(column) - 2 * margin;
-    if (!item->icon(column).isNull()) room -= tree->iconSize().width() + 2 * margin;
+    int high = tree->fontMetrics().height();
+    if (!item->icon(column).isNull()) {
+        room -= tree->iconSize().width() + 2 * margin;
+        high = qMax(high, tree->iconSize().height());
+    }
     const QString text = item->text(column);
-    const int row = tree->indexOfTopLevelItem(item);
-    return {QStringLiteral("%1 row %2 column %3").arg(controlName(tree)).arg(row).arg(column), text,
-            QStringLiteral("wide"), tree->fontMetrics().horizontalAdvance(text), room};
+    const QString name = QStringLiteral("%1 row %2 column %3")
+                             .arg(controlName(tree))
+                             .arg(tree->indexOfTopLevelItem(item))
+                             .arg(column);
+    return {{name, text, QStringLiteral("wide"), tree->fontMetrics().horizontalAdvance(text), room},
+            {name, text, QStringLiteral("high"), high, tree->visualItemRect(item).height()}};
 }
 
 // Every text-bearing part of `widget` that a person can see: captions of labels, buttons
