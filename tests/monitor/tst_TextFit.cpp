@@ -244,12 +244,12 @@ private slots:
         openWindows();
         // One box of every address mode, neighbourhood and link kind.
         for (std::uint8_t mode = 0; mode <= 3; ++mode) {
-            BoxSpec boxSpec;
-            boxSpec.serial = std::to_string(2500 + mode);
-            boxSpec.addressMode = mode;
-            boxSpec.neighbourhood = mode % 2;
-            boxSpec.mac[3] = std::array<std::uint8_t, 4>{0x01, 0x04, 0x08, 0x01}[mode];
-            fleet_.boxes.push_back(boxSpec);
+            BoxSpec box;
+            box.serial = std::to_string(2500 + mode);
+            box.addressMode = mode;
+            box.neighbourhood = mode % 2;
+            box.mac[3] = std::array<std::uint8_t, 4>{0x01, 0x04, 0x08, 0x01}[mode];
+            fleet_.boxes.push_back(box);
         }
         BoxSpec follower;
         follower.serial = "2510";
