@@ -7,6 +7,7 @@
 #include <QProxyStyle>
 #include <QShowEvent>
 
+#include "GroupFrameStyle.h"
 #include "Messages.h"
 #include "Services.h"
 #include "ui_Configure.h"
@@ -51,6 +52,7 @@ TConfigureForm::TConfigureForm(QWidget* parent)
       hashStyle_(std::make_unique<HashPasswordStyle>()) {
     setFont(formFont());
     ui->setupUi(this);
+    applyGroupFrameStyle(this);
     setFixedSize(618, 425);
     setModal(true);
     ui->PasseEdit->setStyle(hashStyle_.get());

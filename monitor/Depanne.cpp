@@ -2,6 +2,7 @@
 
 #include <QShowEvent>
 
+#include "GroupFrameStyle.h"
 #include "Messages.h"
 #include "Services.h"
 #include "ui_Depanne.h"
@@ -23,6 +24,7 @@ TDebloqueForm::TDebloqueForm(QWidget* parent)
       ui(std::make_unique<Ui::TDebloqueForm>()) {
     setFont(formFont());
     ui->setupUi(this);
+    applyGroupFrameStyle(this);
     setModal(true);
     connect(ui->OkDebloqueBitBtn, &QPushButton::clicked, this, &TDebloqueForm::OkDebloqueBitBtnClick);
     connect(ui->CancelDebloqueBitBtn, &QPushButton::clicked, this, [this] { done(mrCancel); });

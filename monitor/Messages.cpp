@@ -10,10 +10,13 @@
 namespace velqorin::monitor {
 
 QFont formFont() {
-    QFont font;
-    font.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
-                      QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans")});
-    font.setPointSize(8);
+    // The forms were laid out for an 11-pixel system font; DejaVu Sans Condensed at 10 pixels
+    // sets every caption in the room it was given, in French and in English. Pixels rather
+    // than points, and light hinting whatever the desktop asks for: the widths must not
+    // depend on the screen's resolution nor on full hinting, which widens this face.
+    QFont font(QStringLiteral("DejaVu Sans Condensed"));
+    font.setPixelSize(10);
+    font.setHintingPreference(QFont::PreferVerticalHinting);
     return font;
 }
 

@@ -9,7 +9,7 @@ class QWidget;
 
 namespace velqorin::monitor {
 
-// The windows' font: small and narrow, as the fixed column widths and captions need.
+// The windows' font, the one their fixed geometry was chosen for (see Messages.cpp).
 QFont formFont();
 
 // Line `line` (from 0) of a window's hidden message table; empty past its end.

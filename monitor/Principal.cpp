@@ -20,6 +20,7 @@
 #include "Browser.h"
 #include "Configure.h"
 #include "Depanne.h"
+#include "GroupFrameStyle.h"
 #include "Messages.h"
 #include "Services.h"
 #include "ui_Principal.h"
@@ -78,6 +79,7 @@ TMainForm::TMainForm(QWidget* parent)
     initMonitorResources();
     setFont(formFont());
     ui->setupUi(this);
+    applyGroupFrameStyle(this);
     setFixedSize(760, 450);
 
     StatusPanel0 = new QLabel(this);
