@@ -22,6 +22,8 @@ int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     try {
         QApplication::setApplicationDisplayName(QStringLiteral("Velqorin Network Monitor"));
+        // The installed desktop entry's name, so that the desktop shows its icon for the window.
+        QApplication::setDesktopFileName(QStringLiteral("com.quarvel.VelqorinNetworkMonitor"));
         MainForm = new TMainForm;
         ConfigureForm = new TConfigureForm(MainForm);
         DebloqueForm = new TDebloqueForm(MainForm);
