@@ -64,9 +64,13 @@ done
 work=$(mktemp -d /tmp/velqorin-package-test.XXXXXX)
 chmod 755 "$work"  # the unprivileged user runs programs from here
 we_installed=false
+# A signal may stop the script in a command whose output goes to a file: the way out
+# writes where the script's own output goes.
+exec 5>&1 6>&2
 cleanup() {
   local status=$?
   set +e
+  exec 1>&5 2>&6
   lab/lab down "$lab" >/dev/null 2>&1
   if [ "$we_installed" = true ]; then
     if ! dpkg_ --purge "${packages[@]}" >"$work/cleanup-purge.log" 2>&1; then
