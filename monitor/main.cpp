@@ -2,12 +2,14 @@
 #include <exception>
 
 #include <QApplication>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QScreen>
 
 #include "Configure.h"
 #include "Depanne.h"
 #include "Principal.h"
+#include "SecureStart.h"
 
 namespace {
 
@@ -19,9 +21,19 @@ void centre(QWidget* window) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    using namespace velqorin::monitor;
+    // With file capabilities: no code from folders or modules that the user names.
+    const bool secure = runsInSecureMode();
+    if (secure) {
+        confineEnvironment();
+        argc = withoutPluginArguments(argc, argv);
+    }
     QApplication application(argc, argv);
+    if (secure) QCoreApplication::setLibraryPaths({QLibraryInfo::path(QLibraryInfo::PluginsPath)});
     try {
         QApplication::setApplicationDisplayName(QStringLiteral("Velqorin Network Monitor"));
+        // The installed desktop entry's name, so that the desktop shows its icon for the window.
+        QApplication::setDesktopFileName(QStringLiteral("com.quarvel.VelqorinNetworkMonitor"));
         MainForm = new TMainForm;
         ConfigureForm = new TConfigureForm(MainForm);
         DebloqueForm = new TDebloqueForm(MainForm);

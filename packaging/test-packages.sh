@@ -1,0 +1,288 @@
+#!/usr/bin/env bash
+# The Debian packages as a user gets them: build them (./run package), install them with
+# dpkg, check what they hold and grant, scan as an unprivileged user in a lab namespace
+# against the box simulator, build C programs against the installed library, then remove
+# and purge them and check that no file is left. It installs system-wide, so it is not
+# part of `./run test`; CI runs it as its own step.
+#
+#   packaging/test-packages.sh [--no-build]    (as root; --no-build reuses dist/)
+#
+# The lab is ${VELQORIN_LAB_PREFIX:-vqp-}package. Everything is undone on the way out,
+# whether the test passes or not.
+set -euo pipefail
+cd "$(dirname "$(readlink -f "$0")")/.."
+readonly root=$PWD
+readonly started=$SECONDS
+
+readonly lib_package=libvelqorinnetworkanalyser0
+readonly dev_package=libvelqorinnetworkanalyser-dev
+readonly programs_package=velqorin-network-monitor
+readonly packages=("$lib_package" "$dev_package" "$programs_package")
+readonly lab=${VELQORIN_LAB_PREFIX:-vqp-}package
+readonly fleet=$root/lab/fleets/demo-office.json
+readonly sim=$root/build-package/tools/box-sim/velqorin-box-sim
+readonly caps='cap_net_admin,cap_net_raw=ep'
+readonly app_id=com.quarvel.VelqorinNetworkMonitor
+
+step() { printf '\033[1m--> %s\033[0m\n' "$*"; }
+fail() { printf 'FAIL: %s\n' "$*" >&2; exit 1; }
+
+[ "$(id -u)" -eq 0 ] || fail "installs packages and builds a lab: run it as root"
+build=true
+case "${1:-}" in
+  "") ;;
+  --no-build) build=false ;;
+  *) echo "usage: packaging/test-packages.sh [--no-build]" >&2; exit 2 ;;
+esac
+
+exec 8>/run/lock/velqorin-package-test.lock
+flock -n 8 || fail "another package test is running"
+
+# dpkg, waiting up to five minutes for another dpkg or apt to let go of its lock.
+dpkg_() {
+  local try output status
+  for try in $(seq 100); do
+    status=0
+    output=$(dpkg "$@" 2>&1) || status=$?
+    if [ "$status" -ne 0 ] && grep -q 'locked by another process' <<<"$output"; then
+      sleep 3
+      continue
+    fi
+    printf '%s\n' "$output"
+    return "$status"
+  done
+  printf '%s\n' "$output"
+  return "$status"
+}
+
+installed() { dpkg-query -W -f='${db:Status-Status}\n' "$1" 2>/dev/null | grep -qv '^not-installed$'; }
+for package in "${packages[@]}"; do
+  installed "$package" &&
+    fail "$package is installed already; this test would remove it. Purge it first: dpkg --purge ${packages[*]}"
+done
+
+work=$(mktemp -d /tmp/velqorin-package-test.XXXXXX)
+chmod 755 "$work"  # the unprivileged user runs programs from here
+we_installed=false
+# A signal may stop the script in a command whose output goes to a file: the way out
+# writes where the script's own output goes.
+exec 5>&1 6>&2
+cleanup() {
+  local status=$?
+  set +e
+  exec 1>&5 2>&6
+  lab/lab down "$lab" >/dev/null 2>&1
+  if [ "$we_installed" = true ]; then
+    if ! dpkg_ --purge "${packages[@]}" >"$work/cleanup-purge.log" 2>&1; then
+      echo "cleanup: dpkg --purge ${packages[*]} failed:" >&2
+      cat "$work/cleanup-purge.log" >&2
+    fi
+  fi
+  rm -rf "$work"
+  [ "$status" -eq 0 ] && printf '\033[1mpackage test passed in %d s\033[0m\n' $((SECONDS - started))
+  [ "$status" -eq 0 ] || printf '\033[1mpackage test FAILED after %d s\033[0m\n' $((SECONDS - started)) >&2
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+if [ "$build" = true ]; then
+  ./run package
+fi
+shopt -s nullglob
+debs=(dist/*.deb)
+[ ${#debs[@]} -eq 3 ] || fail "dist/ holds ${#debs[@]} packages, not 3; run ./run package"
+[ -x "$sim" ] || fail "$sim is missing; run ./run package"
+deb_of() { local d; for d in "${debs[@]}"; do [[ ${d##*/} == "$1"_* ]] && echo "$d"; done; }
+for package in "${packages[@]}"; do
+  [ -n "$(deb_of "$package")" ] || fail "dist/ has no $package package"
+done
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+libdir=/usr/lib/$multiarch
+
+step "what the packages hold and need"
+for deb in "${debs[@]}"; do
+  dpkg-deb -c "$deb" | awk '{ print $6 }' | sed 's|^\./|/|'
+done >"$work/contents"
+grep -E 'box-sim|xml-box|tun-relay' "$work/contents" && fail "a test tool is in a package"
+expected=(
+  /usr/bin/velqorin /usr/bin/VelqorinNetworkMonitor
+  "$libdir/libVelqorinNetworkAnalyser.so.0" "$libdir/libVelqorinNetworkAnalyser.so"
+  /usr/include/velqorin/Extern.h /usr/include/velqorin/NetworkAnalyse.h
+  "$libdir/pkgconfig/velqorin-network-analyser.pc"
+  "$libdir/cmake/VelqorinNetworkAnalyser/VelqorinNetworkAnalyserConfig.cmake"
+  "$libdir/cmake/VelqorinNetworkAnalyser/VelqorinNetworkAnalyserTargets.cmake"
+  /usr/share/VelqorinNetworkMonitor/translations/VelqorinNetworkMonitor_en.qm
+  "/usr/share/applications/$app_id.desktop" "/usr/share/metainfo/$app_id.metainfo.xml"
+  "/usr/share/icons/hicolor/scalable/apps/$app_id.svg"
+  "/usr/share/icons/hicolor/48x48/apps/$app_id.png"
+  "/usr/share/icons/hicolor/256x256/apps/$app_id.png"
+  /usr/share/man/man1/velqorin.1.gz /usr/share/man/man1/VelqorinNetworkMonitor.1.gz
+  /usr/share/bash-completion/completions/velqorin
+)
+for path in "${expected[@]}"; do
+  grep -qx -- "$path" "$work/contents" || fail "no package holds $path"
+done
+grep -qx "$libdir/libVelqorinNetworkAnalyser.so.0" <(dpkg-deb -c "$(deb_of "$lib_package")" |
+  awk '{ print $6 }' | sed 's|^\./|/|') || fail "the library is not in $lib_package"
+depends() { dpkg-deb -f "$(deb_of "$1")" Depends; }
+for need in "$programs_package:$lib_package (=" "$programs_package:libcap2-bin" \
+            "$programs_package:libqt6widgets6" "$dev_package:$lib_package (=" "$lib_package:libpcap0.8"; do
+  grep -qF -- "${need#*:}" <<<"$(depends "${need%%:*}")" ||
+    fail "${need%%:*} does not depend on ${need#*:}: $(depends "${need%%:*}")"
+done
+dpkg-deb --info "$(deb_of "$lib_package")" shlibs | grep -q "^libVelqorinNetworkAnalyser 0 $lib_package" ||
+  fail "$lib_package has no shlibs entry for libVelqorinNetworkAnalyser.so.0"
+mkdir "$work/content"
+dpkg-deb -x "$(deb_of "$programs_package")" "$work/content"
+tests/packaging/check-metadata.sh "$work/content/usr/share/applications/$app_id.desktop" \
+  "$work/content/usr/share/metainfo/$app_id.metainfo.xml" "$work"/content/usr/share/man/man1/*.1.gz
+
+step "the files on the system before installing"
+snapshot() {
+  find /usr /etc /opt /var/lib/dpkg/info -xdev 2>/dev/null | LC_ALL=C sort
+}
+snapshot >"$work/before"
+
+step "installing where setcap fails: the installation goes on and says what to do"
+mkdir "$work/no-setcap"
+printf '#!/bin/sh\necho "setcap: Operation not supported" >&2\nexit 1\n' >"$work/no-setcap/setcap"
+chmod 755 "$work/no-setcap/setcap"
+we_installed=true
+PATH="$work/no-setcap:$PATH" dpkg_ -i "${debs[@]}" >"$work/install.log" 2>&1 ||
+  { cat "$work/install.log"; fail "dpkg -i failed where setcap fails"; }
+for program in /usr/bin/velqorin /usr/bin/VelqorinNetworkMonitor; do
+  grep -qF "setcap cap_net_raw,cap_net_admin+ep $program" "$work/install.log" ||
+    { cat "$work/install.log"; fail "the installation does not say how to grant $program its capabilities"; }
+  [ -z "$(getcap "$program")" ] || fail "$program has capabilities although setcap failed"
+done
+
+step "installing: dpkg -i ${debs[*]##*/}"
+dpkg_ -i "${debs[@]}" >"$work/install.log" 2>&1 || { cat "$work/install.log"; fail "dpkg -i failed"; }
+grep -q 'could not grant' "$work/install.log" && { cat "$work/install.log"; fail "setcap failed"; }
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${db:Status-Status}\n' "$package" | grep -qx installed || fail "$package is not installed"
+  dpkg -L "$package" >>"$work/installed-files"
+done
+
+step "capabilities, run paths, the loader"
+for program in /usr/bin/velqorin /usr/bin/VelqorinNetworkMonitor; do
+  got=$(getcap "$program")
+  [ "$got" = "$program $caps" ] || fail "getcap $program: '$got', expected '$program $caps'"
+done
+for binary in /usr/bin/velqorin /usr/bin/VelqorinNetworkMonitor "$libdir/libVelqorinNetworkAnalyser.so.0"; do
+  readelf -d "$binary" | grep -E 'RPATH|RUNPATH' && fail "$binary has a run path"
+done
+# With /lib a link to /usr/lib, the cache may name either.
+ldconfig -p | grep -qE "libVelqorinNetworkAnalyser.so.0 .*=> (/usr)?/lib/$multiarch/libVelqorinNetworkAnalyser.so.0\$" ||
+  fail "the loader's cache does not know libVelqorinNetworkAnalyser.so.0"
+
+step "the lab $lab and the box simulator"
+lab/lab up "$lab" --adapters 1 --segments 1 --replace >/dev/null
+lab/lab exec "$lab" lan "$sim" --interface br0 --fleet "$fleet" --log "$work/sim.log" \
+  --ready-file "$work/sim.ready" 2>"$work/sim.err" &
+for _ in $(seq 50); do
+  [ -s "$work/sim.ready" ] && break
+  sleep 0.1
+done
+[ -s "$work/sim.ready" ] || { cat "$work/sim.err"; fail "the box simulator did not start"; }
+# The fleet's serial numbers as numbers, sorted.
+fleet_serials=$(grep -o '"serial": *"[0-9]*"' "$fleet" | grep -o '[0-9][0-9]*' | sed 's/^0*//' | sort -n)
+
+as_nobody() {
+  lab/lab exec "$lab" ws setpriv --reuid=nobody --regid=nogroup --clear-groups --reset-env "$@"
+}
+
+step "velqorin scan as nobody"
+as_nobody /usr/bin/velqorin scan --json >"$work/scan.json" 2>"$work/scan.err" ||
+  { cat "$work/scan.err"; fail "velqorin scan as nobody failed with status $?"; }
+scanned=$(grep -o '"serial": *"[0-9]*"' "$work/scan.json" | grep -o '[0-9][0-9]*' | sed 's/^0*//' | sort -n)
+[ "$scanned" = "$fleet_serials" ] ||
+  fail "velqorin scan as nobody found serials '$(xargs <<<"$scanned")', expected '$(xargs <<<"$fleet_serials")'"
+echo "found $(wc -l <<<"$scanned") boxes"
+
+step "the same program without its capabilities is refused raw access"
+cp /usr/bin/velqorin "$work/velqorin-without-caps"
+status=0
+as_nobody "$work/velqorin-without-caps" scan >"$work/nocaps.out" 2>&1 || status=$?
+[ "$status" -eq 3 ] || { cat "$work/nocaps.out"; fail "without capabilities: status $status, expected 3"; }
+grep -q 'no raw network access' "$work/nocaps.out" || fail "without capabilities, the message does not say why"
+
+step "the monitor as nobody: it sweeps, and loads no plugin from the user's folders"
+# Folders a user could fill with code for Qt or GTK to load, named every way they take.
+mkdir -p "$work/plugins/platforms"
+monitor_as_nobody() {  # monitor_as_nobody PROGRAM SECONDS OUTPUT
+  local status=0
+  as_nobody env QT_QPA_PLATFORM=offscreen QT_DEBUG_PLUGINS=1 QT_PLUGIN_PATH="$work/plugins" \
+    QT_QPA_PLATFORM_PLUGIN_PATH="$work/plugins/platforms" GTK_MODULES="$work/plugins/gtk.so" \
+    timeout "$2" "$1" -platformpluginpath "$work/plugins/platforms" >"$3" 2>&1 || status=$?
+  [ "$status" -eq 124 ] || { cat "$3"; fail "$1 ended with status $status before $2 s"; }
+}
+frames_before=$(wc -l <"$work/sim.log")
+monitor_as_nobody /usr/bin/VelqorinNetworkMonitor 8 "$work/monitor.out"
+[ "$(wc -l <"$work/sim.log")" -gt "$frames_before" ] ||
+  { cat "$work/monitor.out"; fail "the monitor did not sweep: no frame reached the simulator"; }
+grep -q "checking directory path \"/usr/lib/$multiarch/qt6/plugins/platforms\"" "$work/monitor.out" ||
+  { cat "$work/monitor.out"; fail "the monitor's plugin log is missing, so the next check would prove nothing"; }
+grep -F "$work/plugins" "$work/monitor.out" && fail "the monitor with capabilities looked for plugins in the user's folders"
+# The check sees the folders when they count: the same program without capabilities.
+cp /usr/bin/VelqorinNetworkMonitor "$work/monitor-without-caps"
+monitor_as_nobody "$work/monitor-without-caps" 5 "$work/monitor-nocaps.out"
+grep -qF "checking directory path \"$work/plugins/platforms\"" "$work/monitor-nocaps.out" ||
+  { cat "$work/monitor-nocaps.out"; fail "without capabilities the monitor ignores QT_PLUGIN_PATH: the check above proves nothing"; }
+
+step "a C program built with pkg-config against the installed library"
+cp tests/packaging/package_client.c "$work/"
+pkg-config --exists velqorin-network-analyser || fail "pkg-config does not know velqorin-network-analyser"
+[ "$(pkg-config --modversion velqorin-network-analyser)" = "$(dpkg-query -W -f='${Version}' "$lib_package" | cut -d- -f1)" ] ||
+  fail "the pkg-config version is not the package's"
+# shellcheck disable=SC2046
+cc -Wall -Wextra -Werror -o "$work/client" "$work/package_client.c" \
+  $(pkg-config --cflags --libs velqorin-network-analyser) || fail "cannot build against the installed library"
+readelf -d "$work/client" | grep -q 'NEEDED.*libVelqorinNetworkAnalyser.so.0' || fail "the client does not use the shared library"
+lab/lab exec "$lab" ws "$work/client" >"$work/client.out" || fail "the client failed"
+[ "$(head -1 "$work/client.out")" = "$(wc -l <<<"$fleet_serials")" ] ||
+  fail "the client counted $(head -1 "$work/client.out") boxes, expected $(wc -l <<<"$fleet_serials")"
+[ "$(tail -n +2 "$work/client.out" | awk '{ print $1 }' | sort -n)" = "$fleet_serials" ] ||
+  fail "the client's serial numbers differ: $(cat "$work/client.out")"
+
+step "the same program built with the CMake package"
+cmake -S tests/packaging/cmake-client -B "$work/cmake-client" -G Ninja \
+  -DCLIENT_SOURCE="$work/package_client.c" >"$work/cmake-client.log" 2>&1 &&
+  cmake --build "$work/cmake-client" >>"$work/cmake-client.log" 2>&1 ||
+  { cat "$work/cmake-client.log"; fail "cannot build with find_package(VelqorinNetworkAnalyser)"; }
+readelf -d "$work/cmake-client/client" | grep -q 'NEEDED.*libVelqorinNetworkAnalyser.so.0' ||
+  fail "the CMake-built client does not use the shared library"
+lab/lab down "$lab" >/dev/null
+
+step "removing and purging"
+dpkg_ --remove "${packages[@]}" >"$work/remove.log" 2>&1 || { cat "$work/remove.log"; fail "dpkg --remove failed"; }
+dpkg_ --purge "${packages[@]}" >"$work/purge.log" 2>&1 || { cat "$work/purge.log"; fail "dpkg --purge failed"; }
+we_installed=false
+for package in "${packages[@]}"; do
+  installed "$package" && fail "$package is still known to dpkg after the purge"
+  compgen -G "/var/lib/dpkg/info/$package.*" >/dev/null && fail "dpkg still keeps files of $package"
+done
+
+step "no file left"
+left=""
+while IFS= read -r path; do
+  [ "$path" != /. ] || continue
+  [ -e "$path" ] || [ -L "$path" ] || continue
+  grep -qxF -- "$path" "$work/before" || left+="$path"$'\n'
+done <"$work/installed-files"
+[ -z "$left" ] || fail "files of the packages are left: $left"
+snapshot >"$work/after"
+new=$(LC_ALL=C comm -13 "$work/before" "$work/after")
+stray=""
+while IFS= read -r path; do
+  [ -n "$path" ] || continue
+  case $path in
+    # Caches that the desktop's triggers rebuild for every package, not files of ours.
+    /usr/share/icons/*/icon-theme.cache | /usr/share/applications/mimeinfo.cache) continue ;;
+  esac
+  # What another package installed meanwhile is not ours either.
+  dpkg -S "$path" >/dev/null 2>&1 && continue
+  stray+="$path"$'\n'
+done <<<"$new"
+[ -z "$stray" ] || fail "files appeared and stayed after the purge: $stray"
+echo "nothing left of $(wc -l <"$work/installed-files") installed paths"
