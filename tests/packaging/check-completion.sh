@@ -20,11 +20,15 @@ adapters=${adapters% }
 
 cases=(
   # typed words                            | expected offers
-  "''                                      | scan interfaces diag ping configure sync unlock -h --help"
+  "''                                      | scan apply interfaces diag ping configure sync unlock -h --help"
   "s                                       | scan sync"
-  "--help ''                               | scan interfaces diag ping configure sync unlock -h --help"
-  "scan --                                 | --interface --json --csv --dial-up --sync --help"
-  "scan ''                                 | -i --interface --json --csv --dial-up --sync -h --help"
+  "a                                       | apply"
+  "--help ''                               | scan apply interfaces diag ping configure sync unlock -h --help"
+  "scan --                                 | --interface --json --csv --dial-up --sync --one-by-one --verbose --watch --help"
+  "scan ''                                 | -i --interface --json --csv --dial-up --sync --one-by-one -v --verbose --watch -h --help"
+  "scan --watch ''                         | "
+  "apply --d                               | --dry-run"
+  "apply site.csv --f                      | --force"
   "interfaces -                            | --json -h --help"
   "diag -                                  | -h --help"
   "ping ''                                 | "
