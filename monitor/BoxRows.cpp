@@ -3,6 +3,8 @@
 #include <string>
 
 #include <QBrush>
+#include <QCoreApplication>
+#include <QHeaderView>
 #include <QPainter>
 #include <QPalette>
 #include <QRadialGradient>
@@ -164,6 +166,8 @@ TBoxItem::TBoxItem(CVelqorinBoxOnNetwork* box, int imageIndex, int stateIndex)
       record_(box->storedRecord),
       imageIndex_(imageIndex),
       stateIndex_(stateIndex) {
+    char name[CVelqorinBoxOnNetwork::kAdapterNameSize];
+    adapter_ = QString::fromLocal8Bit(box->getInterfaceName(name));
     setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
     if (imageIndex != kLampNone || stateIndex != kLampNone)
         setIcon(0, rowIcon(imageIndex, stateIndex));
@@ -173,6 +177,12 @@ void TBoxItem::detach() {
     box_ = nullptr;
     setSelected(false);
     setFlags(Qt::NoItemFlags);
+}
+
+void TBoxItem::release() {
+    box_ = nullptr;
+    setSelected(false);
+    if (flags() != Qt::NoItemFlags) setFlags(Qt::ItemIsEnabled);
 }
 
 TBoxItem* boxItem(QTreeWidgetItem* item) {
@@ -197,6 +207,32 @@ void detachRows(QTreeWidget* list) {
     list->setCurrentItem(nullptr);
     for (int i = 0; i < list->topLevelItemCount(); ++i)
         if (TBoxItem* item = boxItem(list->topLevelItem(i))) item->detach();
+}
+
+void releaseRows(QTreeWidget* list) {
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        if (TBoxItem* item = boxItem(list->topLevelItem(i))) item->release();
+}
+
+QString adapterToolTip(const QString& adapter) {
+    return QCoreApplication::translate("BoxRows", "Boîtier trouvé sur %1").arg(adapter);
+}
+
+void setAdapterToolTip(TBoxItem& row, int columns) {
+    const QString tip = adapterToolTip(row.adapter());
+    for (int column = 0; column < columns; ++column) row.setToolTip(column, tip);
+}
+
+void fixColumns(QTreeWidget* list, const int* widths, int count, bool clickable) {
+    QHeaderView* header = list->header();
+    header->setStretchLastSection(false);
+    header->setSectionsMovable(false);
+    header->setSectionsClickable(clickable);
+    for (int i = 0; i < count; ++i) {
+        header->setSectionResizeMode(i, QHeaderView::Fixed);
+        header->resizeSection(i, widths[i]);
+    }
+    list->setIconSize(QSize(32, 16));
 }
 
 }  // namespace velqorin::monitor

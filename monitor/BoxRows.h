@@ -2,18 +2,20 @@
 // list, and the link from a row to its box record.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include <QIcon>
 #include <QPixmap>
 #include <QString>
+#include <QTreeWidget>
 #include <QTreeWidgetItem>
 
 #include "velqorin/BoxOnNetwork.h"
 
 class QPlainTextEdit;
-class QTreeWidget;
 
 namespace velqorin::monitor {
 
@@ -59,6 +61,8 @@ public:
 
     CVelqorinBoxOnNetwork* box() const { return box_; }
     const TAnalyseBuffer& record() const { return record_; }
+    // The identifier of the adapter the box answered on ("eth1").
+    const QString& adapter() const { return adapter_; }
     int imageIndex() const { return imageIndex_; }
     int stateIndex() const { return stateIndex_; }
     // Separator rows of the second list have no image; they are not "valid" rows.
@@ -67,10 +71,14 @@ public:
     // Greys the row out and makes it unselectable: what it shows is from a sweep whose
     // records are gone.
     void detach();
+    // Cuts the row from its record and makes it unselectable, as it looks: the record is
+    // in use on another thread, or about to be freed, until the exchange is over.
+    void release();
 
 private:
     CVelqorinBoxOnNetwork* box_;
     TAnalyseBuffer record_;
+    QString adapter_;
     int imageIndex_;
     int stateIndex_;
 };
@@ -82,5 +90,30 @@ CVelqorinBoxOnNetwork* selectedBox(const QTreeWidget* list);
 TBoxItem* selectedBoxItem(const QTreeWidget* list);
 // Detaches every row of `list` from its record and clears the selection.
 void detachRows(QTreeWidget* list);
+// Releases every row of `list` (the selection is the caller's).
+void releaseRows(QTreeWidget* list);
+
+// Hovering any cell of the first `columns` columns of `row` tells which adapter the box
+// answered on.
+void setAdapterToolTip(TBoxItem& row, int columns);
+QString adapterToolTip(const QString& adapter);
+
+// Columns of equal minimum, maximum and initial width: the user cannot resize them.
+void fixColumns(QTreeWidget* list, const int* widths, int count, bool clickable);
+
+// Orders the rows of `list` by `compare` (< 0: first row first), keeping rows of equal
+// keys in their order and the selection where it was, without change notifications.
+template <class Compare>
+void sortRows(QTreeWidget* list, Compare compare) {
+    QTreeWidgetItem* selected = list->selectedItems().value(0);
+    QTreeWidgetItem* current = list->currentItem();
+    const QSignalBlocker quiet(list);
+    QList<QTreeWidgetItem*> rows = list->invisibleRootItem()->takeChildren();
+    std::stable_sort(rows.begin(), rows.end(),
+                     [&](QTreeWidgetItem* a, QTreeWidgetItem* b) { return compare(a, b) < 0; });
+    list->addTopLevelItems(rows);
+    if (current != nullptr) list->setCurrentItem(current, 0, QItemSelectionModel::NoUpdate);
+    if (selected != nullptr) selected->setSelected(true);
+}
 
 }  // namespace velqorin::monitor

@@ -20,8 +20,8 @@ void centre(QWidget* window) {
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
+    // No application display name: X11 would append it to every window's title.
     try {
-        QApplication::setApplicationDisplayName(QStringLiteral("Velqorin Network Monitor"));
         MainForm = new TMainForm;
         ConfigureForm = new TConfigureForm(MainForm);
         DebloqueForm = new TDebloqueForm(MainForm);
@@ -29,7 +29,7 @@ int main(int argc, char* argv[]) {
         MainForm->show();
         QApplication::exec();
     } catch (const std::exception& error) {
-        QMessageBox::critical(nullptr, QApplication::applicationDisplayName(),
+        QMessageBox::critical(nullptr, QStringLiteral("Velqorin Network Monitor"),
                               QString::fromLocal8Bit(error.what()));
     }
     delete MainForm;
