@@ -2,6 +2,13 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en" sourcelanguage="fr_FR">
 <context>
+    <name>BoxRows</name>
+    <message>
+        <source>Boîtier trouvé sur %1</source>
+        <translation>Box found on %1</translation>
+    </message>
+</context>
+<context>
     <name>Messages</name>
     <message>
         <source>Erreur</source>
@@ -22,6 +29,25 @@
     <message>
         <source>&amp;Non</source>
         <translation>&amp;No</translation>
+    </message>
+</context>
+<context>
+    <name>Progress</name>
+    <message>
+        <source>Interrogation de %1 (%2 sur %3)...</source>
+        <translation>Asking %1 (%2 of %3)...</translation>
+    </message>
+    <message>
+        <source>Écoute de %1 (%2 sur %3)</source>
+        <translation>Listening on %1 (%2 of %3)</translation>
+    </message>
+    <message>
+        <source>Écoute de %1</source>
+        <translation>Listening on %1</translation>
+    </message>
+    <message>
+        <source>Liaison %1 (%2 sur %3)</source>
+        <translation>Dial-up link %1 (%2 of %3)</translation>
     </message>
 </context>
 <context>
@@ -148,6 +174,14 @@ DHCP mode off
 Appears in the Windows network neighbourhood
 Does not appear in the Windows network neighbourhood</translation>
     </message>
+    <message>
+        <source>Test de l&apos;adresse %1...</source>
+        <translation>Testing the address %1...</translation>
+    </message>
+    <message>
+        <source>Attente de la réponse du boîtier...</source>
+        <translation>Waiting for the box to answer...</translation>
+    </message>
 </context>
 <context>
     <name>TDebloqueForm</name>
@@ -180,6 +214,10 @@ Does not appear in the Windows network neighbourhood</translation>
 Une erreur s&apos;est produite sur le réseau</source>
         <translation>The unlock code was refused
 An error occurred on the network</translation>
+    </message>
+    <message>
+        <source>Attente de la réponse du boîtier...</source>
+        <translation>Waiting for the box to answer...</translation>
     </message>
 </context>
 <context>
@@ -345,6 +383,10 @@ Error...</translation>
     <message>
         <source>&apos;%1&apos; n&apos;est pas une valeur entière correcte</source>
         <translation>&apos;%1&apos; is not a valid integer value</translation>
+    </message>
+    <message>
+        <source>Attente de la réponse du boîtier %1...</source>
+        <translation>Waiting for box %1 to answer...</translation>
     </message>
 </context>
 </TS>
