@@ -170,7 +170,7 @@ void TWaitIndicator::setText(const QString& text) {
 
 TDialogWait::TDialogWait(QWidget& dialog, TWaitIndicator& indicator, const QWidget* firstButton,
                          const QWidget* lastButton, const QString& text)
-    : indicator_(indicator) {
+    : indicator_(indicator), focus_(dialog.focusWidget()) {
     std::vector<QWidget*> controls;
     for (QWidget* child : dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
         if (child != &indicator) controls.push_back(child);
@@ -179,6 +179,10 @@ TDialogWait::TDialogWait(QWidget& dialog, TWaitIndicator& indicator, const QWidg
     indicator.showBusy(text);
 }
 
-TDialogWait::~TDialogWait() { indicator_.hide(); }
+TDialogWait::~TDialogWait() {
+    indicator_.hide();
+    hold_.reset();
+    if (focus_ != nullptr && focus_->isEnabled()) focus_->setFocus();
+}
 
 }  // namespace velqorin::monitor

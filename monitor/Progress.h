@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
@@ -110,6 +111,7 @@ public:
 
 private:
     TWaitIndicator& indicator_;
+    QPointer<QWidget> focus_;  // where the operator was, given back afterwards
     std::unique_ptr<TInputHold> hold_;
 };
 
