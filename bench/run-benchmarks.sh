@@ -19,7 +19,7 @@ lab=${VELQORIN_BENCH_LAB:-vqbench}
 lab_script=$root/lab/lab
 
 runs=${VELQORIN_BENCH_RUNS:-5}
-BENCHMARKS=(link_burst sweep)
+BENCHMARKS=(link_burst sweep monitor)
 
 say() { printf 'run-benchmarks: %s\n' "$*" >&2; }
 die() { say "$*"; exit 1; }
@@ -119,6 +119,19 @@ bench_sweep() {
   "$program" --benchmark_filter='^(AddBox|Memory)/'
 }
 
+# The monitor's window thread: the longest gap of its event loop during refreshes of an
+# 8-adapter lab (five boxes on each of the three segments), and the time it takes to
+# rebuild both lists for 1,000 boxes (that part needs no lab).
+bench_monitor() {
+  lab_up --adapters 8 --segments 3
+  start_sim seg0 br0 5
+  start_sim seg1 br1 5
+  start_sim seg2 br2 5
+  echo "== monitor: the window thread during refreshes of 8 adapters, and a rebuild of 1000 boxes"
+  in_ws "$build/bench/monitor_bench" --lab "$lab" --refreshes "$runs" --boxes 1000 --runs "$runs"
+  stop_sims
+}
+
 # -------------------------------------------------------------------------------------------
 
 main() {
@@ -139,7 +152,7 @@ main() {
 
   [ "$(id -u)" -eq 0 ] || { say "needs root (network namespaces)"; exit 77; }
   sim=$build/tools/box-sim/velqorin-box-sim
-  for program in "$sim" "$build/bench/link_burst" "$build/bench/sweep_bench"; do
+  for program in "$sim" "$build/bench/link_burst" "$build/bench/sweep_bench" "$build/bench/monitor_bench"; do
     [ -x "$program" ] || die "$program is not built; run ninja -C $build first"
   done
 

@@ -5,6 +5,7 @@
 #include <QBrush>
 #include <QColor>
 #include <QCoreApplication>
+#include <QHeaderView>
 #include <QPainter>
 #include <QPalette>
 #include <QRadialGradient>
@@ -156,16 +157,19 @@ QString addressCellToolTip(const velqorin::AddressNote& note, const QString& ada
     return reasons.join(QLatin1Char('\n'));
 }
 
-void showAddressNote(TBoxItem& item, const CVelqorinNetworkAnalyse& analyser) {
-    if (const CVelqorinBoxOnNetwork* box = item.box()) {
-        char name[CVelqorinBoxOnNetwork::kAdapterNameSize];
-        item.setAddressNote(velqorin::addressNote(*box, analyser.firstBox, analyser.firstInterface),
-                            QString::fromLocal8Bit(box->getInterfaceName(name)));
-        const QColor colour = addressCellColour(item.addressNote());
-        item.setData(kAddressColumn, Qt::ForegroundRole, colour.isValid() ? QVariant(QBrush(colour)) : QVariant());
-    }
+void showAddressNote(TBoxItem& item, velqorin::AddressNote note) {
+    item.setAddressNote(std::move(note));
+    showAddressNote(item);
+}
+
+void showAddressNote(TBoxItem& item) {
+    const QColor colour = addressCellColour(item.addressNote());
+    const bool coloured = colour.isValid() && item.flags() != Qt::NoItemFlags;  // not detached
+    item.setData(kAddressColumn, Qt::ForegroundRole,
+                 coloured ? QVariant(QBrush(colour)) : QVariant());
     const QString why = addressCellToolTip(item.addressNote(), item.adapter());
-    item.setToolTip(kAddressColumn, why);
+    const QString where = adapterToolTip(item.adapter());
+    item.setToolTip(kAddressColumn, why.isEmpty() ? where : where + QLatin1Char('\n') + why);
 }
 
 std::optional<std::int64_t> serialValue(const TAnalyseBuffer& r) { return serialNumberValue(r); }
@@ -210,6 +214,8 @@ TBoxItem::TBoxItem(CVelqorinBoxOnNetwork* box, int imageIndex, int stateIndex)
       record_(box->storedRecord),
       imageIndex_(imageIndex),
       stateIndex_(stateIndex) {
+    char name[CVelqorinBoxOnNetwork::kAdapterNameSize];
+    adapter_ = QString::fromLocal8Bit(box->getInterfaceName(name));
     setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
     if (imageIndex != kLampNone || stateIndex != kLampNone)
         setIcon(0, rowIcon(imageIndex, stateIndex));
@@ -220,6 +226,12 @@ void TBoxItem::detach() {
     setData(kAddressColumn, Qt::ForegroundRole, QVariant());
     setSelected(false);
     setFlags(Qt::NoItemFlags);
+}
+
+void TBoxItem::release() {
+    box_ = nullptr;
+    setSelected(false);
+    if (flags() != Qt::NoItemFlags) setFlags(Qt::ItemIsEnabled);
 }
 
 TBoxItem* boxItem(QTreeWidgetItem* item) {
@@ -244,6 +256,32 @@ void detachRows(QTreeWidget* list) {
     list->setCurrentItem(nullptr);
     for (int i = 0; i < list->topLevelItemCount(); ++i)
         if (TBoxItem* item = boxItem(list->topLevelItem(i))) item->detach();
+}
+
+void releaseRows(QTreeWidget* list) {
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        if (TBoxItem* item = boxItem(list->topLevelItem(i))) item->release();
+}
+
+QString adapterToolTip(const QString& adapter) {
+    return QCoreApplication::translate("BoxRows", "Boîtier trouvé sur %1").arg(adapter);
+}
+
+void setAdapterToolTip(TBoxItem& row, int columns) {
+    const QString tip = adapterToolTip(row.adapter());
+    for (int column = 0; column < columns; ++column) row.setToolTip(column, tip);
+}
+
+void fixColumns(QTreeWidget* list, const int* widths, int count, bool clickable) {
+    QHeaderView* header = list->header();
+    header->setStretchLastSection(false);
+    header->setSectionsMovable(false);
+    header->setSectionsClickable(clickable);
+    for (int i = 0; i < count; ++i) {
+        header->setSectionResizeMode(i, QHeaderView::Fixed);
+        header->resizeSection(i, widths[i]);
+    }
+    list->setIconSize(QSize(32, 16));
 }
 
 }  // namespace velqorin::monitor

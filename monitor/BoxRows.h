@@ -2,13 +2,16 @@
 // list, and the link from a row to its box record.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include <QIcon>
 #include <QPixmap>
 #include <QString>
+#include <QTreeWidget>
 #include <QTreeWidgetItem>
 
 #include "velqorin/AddressNotes.h"
@@ -17,7 +20,6 @@
 class CVelqorinNetworkAnalyse;
 class QColor;
 class QPlainTextEdit;
-class QTreeWidget;
 
 namespace velqorin::monitor {
 
@@ -72,37 +74,40 @@ public:
 
     CVelqorinBoxOnNetwork* box() const { return box_; }
     const TAnalyseBuffer& record() const { return record_; }
+    // The identifier of the adapter the box answered on ("eth1").
+    const QString& adapter() const { return adapter_; }
     int imageIndex() const { return imageIndex_; }
     int stateIndex() const { return stateIndex_; }
     // Separator rows of the second list have no image; they are not "valid" rows.
     bool isValidRow() const { return box_ != nullptr && imageIndex_ != kLampNone; }
-    // What the sweep that made the row flagged about the box's address, and the adapter
-    // the box answered on; kept, as the record is, for when the sweep's lists are gone.
+    // What the sweep that made the row flagged about the box's address; kept, as the
+    // record is, for when the sweep's lists are gone.
     const velqorin::AddressNote& addressNote() const { return addressNote_; }
-    const QString& adapter() const { return adapter_; }
-    void setAddressNote(velqorin::AddressNote note, QString adapter) {
-        addressNote_ = std::move(note);
-        adapter_ = std::move(adapter);
-    }
+    void setAddressNote(velqorin::AddressNote note) { addressNote_ = std::move(note); }
 
     // Greys the row out and makes it unselectable: what it shows is from a sweep whose
     // records are gone.
     void detach();
+    // Cuts the row from its record and makes it unselectable, as it looks: the record is
+    // in use on another thread, or about to be freed, until the exchange is over.
+    void release();
 
 private:
     CVelqorinBoxOnNetwork* box_;
     TAnalyseBuffer record_;
+    QString adapter_;
     int imageIndex_;
     int stateIndex_;
     velqorin::AddressNote addressNote_;
-    QString adapter_;
 };
 
-// Colours the address cell of a row of the first list and gives it its tooltip. While
-// the row is attached, the note is worked out again from `analyser`, whose lists the row
-// was made from; a detached row keeps its tooltip but not the colour, greyed out as the
-// rest of it is.
-void showAddressNote(TBoxItem& item, const CVelqorinNetworkAnalyse& analyser);
+// Keeps `note` (what the sweep flagged about the row's box address) in a row of the first
+// list and shows it: the address cell coloured, and its tooltip saying why after the
+// adapter. A row cut from its record keeps the tooltip but not the colour, greyed out as
+// the rest of it is.
+void showAddressNote(TBoxItem& item, velqorin::AddressNote note);
+// Shows a row's kept note again, after a language change.
+void showAddressNote(TBoxItem& item);
 
 // The row item of a list row, or null.
 TBoxItem* boxItem(QTreeWidgetItem* item);
@@ -111,5 +116,30 @@ CVelqorinBoxOnNetwork* selectedBox(const QTreeWidget* list);
 TBoxItem* selectedBoxItem(const QTreeWidget* list);
 // Detaches every row of `list` from its record and clears the selection.
 void detachRows(QTreeWidget* list);
+// Releases every row of `list` (the selection is the caller's).
+void releaseRows(QTreeWidget* list);
+
+// Hovering any cell of the first `columns` columns of `row` tells which adapter the box
+// answered on.
+void setAdapterToolTip(TBoxItem& row, int columns);
+QString adapterToolTip(const QString& adapter);
+
+// Columns of equal minimum, maximum and initial width: the user cannot resize them.
+void fixColumns(QTreeWidget* list, const int* widths, int count, bool clickable);
+
+// Orders the rows of `list` by `compare` (< 0: first row first), keeping rows of equal
+// keys in their order and the selection where it was, without change notifications.
+template <class Compare>
+void sortRows(QTreeWidget* list, Compare compare) {
+    QTreeWidgetItem* selected = list->selectedItems().value(0);
+    QTreeWidgetItem* current = list->currentItem();
+    const QSignalBlocker quiet(list);
+    QList<QTreeWidgetItem*> rows = list->invisibleRootItem()->takeChildren();
+    std::stable_sort(rows.begin(), rows.end(),
+                     [&](QTreeWidgetItem* a, QTreeWidgetItem* b) { return compare(a, b) < 0; });
+    list->addTopLevelItems(rows);
+    if (current != nullptr) list->setCurrentItem(current, 0, QItemSelectionModel::NoUpdate);
+    if (selected != nullptr) selected->setSelected(true);
+}
 
 }  // namespace velqorin::monitor

@@ -3,12 +3,15 @@
 #include <netinet/in.h>
 
 #include <cstring>
+#include <optional>
 
 #include <QProxyStyle>
 #include <QShowEvent>
 
+#include "Exchange.h"
 #include "GroupFrameStyle.h"
 #include "Messages.h"
+#include "Progress.h"
 #include "Services.h"
 #include "ui_Configure.h"
 #include "velqorin/Compatibility.h"
@@ -56,6 +59,7 @@ TConfigureForm::TConfigureForm(QWidget* parent)
     setFixedSize(618, 425);
     setModal(true);
     ui->PasseEdit->setStyle(hashStyle_.get());
+    WaitIndicator = new TWaitIndicator(this);
     showVerdict();
 
     connect(ui->DHCPCheckBox, &QCheckBox::clicked, this, &TConfigureForm::DHCPCheckBoxClick);
@@ -179,22 +183,39 @@ void TConfigureForm::VoisinageCheckBoxClick() {
 }
 
 void TConfigureForm::OkBitBtnClick() {
-    if (Box == nullptr) return;
+    if (Box == nullptr || exchanges().running()) return;
     BusyCursor busy;
+    CVelqorinBoxOnNetwork& box = *Box;
     const auto address = ui->phIPAddress->address();
     const auto mask = ui->phIPAddressMask->address();
-    const bool changed = std::memcmp(address.data(), Box->storedRecord.manualIp, 4) != 0;
+    const bool changed = std::memcmp(address.data(), box.storedRecord.manualIp, 4) != 0;
 
     if (Verdict != 0 && !questionBox(this, ui->LabelCompatible->text() + Message(3))) return;
-    paintPendingNow();
-    if (changed && services().ping(socketAddress(address)) && !questionBox(this, Message(4)))
-        return;
-    paintPendingNow();
+    if (changed) {
+        const sockaddr_storage target = socketAddress(address);
+        std::optional<bool> inUse;
+        {
+            const TDialogWait wait(*this, *WaitIndicator, ui->OkBitBtn, ui->CancelBitBtn,
+                                   tr("Test de l'adresse %1...").arg(dotted(target)));
+            inUse = exchanges().run([ping = services().ping, target] { return ping(target); });
+        }
+        if (inUse.value_or(false) && !questionBox(this, Message(4))) return;
+    }
 
     const QByteArray password = ui->PasseEdit->text().toUtf8();
-    const int result = services().configNetwork(
-        *Box, password.constData(), ui->DHCPCheckBox->isChecked(), socketAddress(address),
-        socketAddress(mask), ui->VoisinageCheckBox->isChecked(), ui->RebootCheckBox->isChecked());
+    const bool dhcp = ui->DHCPCheckBox->isChecked();
+    const bool neighbourhood = ui->VoisinageCheckBox->isChecked();
+    const bool restart = ui->RebootCheckBox->isChecked();
+    std::optional<int> answer;
+    {
+        const TDialogWait wait(*this, *WaitIndicator, ui->OkBitBtn, ui->CancelBitBtn,
+                               tr("Attente de la réponse du boîtier..."));
+        answer = exchanges().run([&, command = services().configNetwork] {
+            return command(box, password.constData(), dhcp, socketAddress(address),
+                           socketAddress(mask), neighbourhood, restart);
+        });
+    }
+    const int result = answer.value_or(kCommandNoAnswer);
     if (result == kCommandAccepted) {
         done(mrOk);
         return;
@@ -203,7 +224,11 @@ void TConfigureForm::OkBitBtnClick() {
     done(mrAbort);
 }
 
-void TConfigureForm::reject() { done(mrCancel); }
+void TConfigureForm::reject() {
+    // Neither Escape nor the close button ends the dialog while it waits for its box.
+    if (exchanges().running()) return;
+    done(mrCancel);
+}
 
 void TConfigureForm::changeEvent(QEvent* event) {
     if (event->type() == QEvent::LanguageChange) ReinitializeForm();

@@ -13,6 +13,10 @@
 
 class QStyle;
 
+namespace velqorin::monitor {
+class TWaitIndicator;
+}
+
 namespace Ui {
 class TConfigureForm;
 }
@@ -28,6 +32,8 @@ public:
     CVelqorinBoxOnNetwork* Box = nullptr;
     CVelqorinNetworkInterface* NetInterface = nullptr;
     int Verdict = 0;
+    // Over the buttons while the dialog waits for the ping or the box's answer.
+    velqorin::monitor::TWaitIndicator* WaitIndicator = nullptr;
 
     QString Message(int line) const;
     static QColor VerdictColour(int verdict);

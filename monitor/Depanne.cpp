@@ -1,9 +1,15 @@
 #include "Depanne.h"
 
+#include <algorithm>
+#include <optional>
+
+#include <QLineEdit>
 #include <QShowEvent>
 
+#include "Exchange.h"
 #include "GroupFrameStyle.h"
 #include "Messages.h"
+#include "Progress.h"
 #include "Services.h"
 #include "ui_Depanne.h"
 #include "velqorin/Frame.h"
@@ -16,6 +22,13 @@ namespace {
 
 constexpr std::size_t kSupportCodeLength = 10;
 
+// A read-only field whose input limit (from the form) must not cut what the program
+// shows in it: the limit is raised to the text's length for as long as it is there.
+void showWhole(QLineEdit* edit, const QString& text, int inputLimit) {
+    edit->setMaxLength(std::max(inputLimit, static_cast<int>(text.size())));
+    edit->setText(text);
+}
+
 }  // namespace
 
 TDebloqueForm::TDebloqueForm(QWidget* parent)
@@ -26,6 +39,9 @@ TDebloqueForm::TDebloqueForm(QWidget* parent)
     ui->setupUi(this);
     applyGroupFrameStyle(this);
     setModal(true);
+    serieLimit_ = ui->EditSerie->maxLength();
+    depanneLimit_ = ui->EditDepanne->maxLength();
+    WaitIndicator = new TWaitIndicator(this);
     connect(ui->OkDebloqueBitBtn, &QPushButton::clicked, this, &TDebloqueForm::OkDebloqueBitBtnClick);
     connect(ui->CancelDebloqueBitBtn, &QPushButton::clicked, this, [this] { done(mrCancel); });
 }
@@ -50,17 +66,26 @@ void TDebloqueForm::showEvent(QShowEvent* event) {
 void TDebloqueForm::FormShow() {
     if (Box == nullptr) return;
     const std::string_view serial = velqorin::fieldText(Box->storedRecord.serialNumber);
-    ui->EditSerie->setText(QString::fromLatin1(serial.data(), static_cast<qsizetype>(serial.size())));
-    ui->EditDepanne->setText(SupportCode(Box->storedRecord));
+    showWhole(ui->EditSerie, QString::fromLatin1(serial.data(), static_cast<qsizetype>(serial.size())),
+              serieLimit_);
+    showWhole(ui->EditDepanne, SupportCode(Box->storedRecord), depanneLimit_);
     ui->EditDebloque->clear();
 }
 
 void TDebloqueForm::OkDebloqueBitBtnClick() {
+    if (exchanges().running()) return;
     if (Box != nullptr) {
         BusyCursor busy;
-        paintPendingNow();
+        CVelqorinBoxOnNetwork& box = *Box;
         const QByteArray code = ui->EditDebloque->text().toUtf8();
-        const int result = services().effacerMdp(*Box, code.constData());
+        std::optional<int> answer;
+        {
+            const TDialogWait wait(*this, *WaitIndicator, ui->OkDebloqueBitBtn,
+                                   ui->CancelDebloqueBitBtn, tr("Attente de la réponse du boîtier..."));
+            answer = exchanges().run(
+                [&, command = services().effacerMdp] { return command(box, code.constData()); });
+        }
+        const int result = answer.value_or(kCommandNoAnswer);
         if (result == kCommandRefused)
             errorBox(this, Message(0));
         else if (result != kCommandAccepted)
@@ -70,7 +95,11 @@ void TDebloqueForm::OkDebloqueBitBtnClick() {
     done(mrOk);
 }
 
-void TDebloqueForm::reject() { done(mrCancel); }
+void TDebloqueForm::reject() {
+    // Neither Escape nor the close button ends the dialog while it waits for its box.
+    if (exchanges().running()) return;
+    done(mrCancel);
+}
 
 void TDebloqueForm::changeEvent(QEvent* event) {
     if (event->type() == QEvent::LanguageChange) ReinitializeForm();

@@ -10,6 +10,10 @@
 #include "Reinit.h"
 #include "velqorin/BoxOnNetwork.h"
 
+namespace velqorin::monitor {
+class TWaitIndicator;
+}
+
 namespace Ui {
 class TDebloqueForm;
 }
@@ -23,6 +27,8 @@ public:
 
     std::unique_ptr<Ui::TDebloqueForm> ui;
     CVelqorinBoxOnNetwork* Box = nullptr;
+    // Over the buttons while the dialog waits for the box's answer.
+    velqorin::monitor::TWaitIndicator* WaitIndicator = nullptr;
 
     QString Message(int line) const;
     // The first 10 characters of the box's challenge, fewer when it is shorter.
@@ -37,6 +43,11 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;
+
+private:
+    // The forms' input limits of the two read-only fields.
+    int serieLimit_ = 0;
+    int depanneLimit_ = 0;
 };
 
 extern TDebloqueForm* DebloqueForm;

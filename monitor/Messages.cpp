@@ -55,8 +55,6 @@ bool questionBox(QWidget* parent, const QString& text) {
     return box.clickedButton() == yes;
 }
 
-void paintPendingNow() { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }
-
 BusyCursor::BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
 
 BusyCursor::~BusyCursor() { QApplication::restoreOverrideCursor(); }

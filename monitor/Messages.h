@@ -20,10 +20,6 @@ void errorBox(QWidget* parent, const QString& text);
 // A question: title "Avertissement", buttons "&Oui" and "&Non". True only for "&Oui".
 bool questionBox(QWidget* parent, const QString& text);
 
-// Draws what is waiting to be drawn (a closed message box leaves a hole, a status text
-// waits) before the caller blocks the event loop; the operator's input waits.
-void paintPendingNow();
-
 // The busy cursor for the whole application for the length of a scope; the cursor that
 // was there before comes back however the scope is left.
 class BusyCursor {

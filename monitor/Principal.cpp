@@ -1,14 +1,7 @@
 #include "Principal.h"
 
-#include <algorithm>
-#include <climits>
-#include <cstdint>
-#include <initializer_list>
-#include <optional>
-#include <vector>
-
 #include <QApplication>
-#include <QComboBox>
+#include <QCloseEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -20,12 +13,13 @@
 #include "Browser.h"
 #include "Configure.h"
 #include "Depanne.h"
+#include "Exchange.h"
 #include "GroupFrameStyle.h"
 #include "Messages.h"
+#include "Progress.h"
 #include "Services.h"
 #include "ui_Principal.h"
 #include "velqorin/Frame.h"
-#include "velqorin/SyncOrder.h"
 
 using namespace velqorin::monitor;
 
@@ -35,36 +29,10 @@ namespace {
 
 constexpr int kRefreshIntervalMs = 60000;
 constexpr int kStatusPanel0Width = 356;
+constexpr int kStatusProgressWidth = 300;
+// How often the status bar's progress follows the sweep.
+constexpr int kProgressIntervalMs = 50;
 constexpr int kBoxColumnWidths[8] = {75, 100, 50, 100, 130, 100, 70, 90};
-constexpr int kSyncColumnWidths[5] = {75, 40, 50, 50, 100};
-
-void fixColumns(QTreeWidget* list, const int* widths, int count, bool clickable) {
-    QHeaderView* header = list->header();
-    header->setStretchLastSection(false);
-    header->setSectionsMovable(false);
-    header->setSectionsClickable(clickable);
-    for (int i = 0; i < count; ++i) {
-        header->setSectionResizeMode(i, QHeaderView::Fixed);
-        header->resizeSection(i, widths[i]);
-    }
-    list->setIconSize(QSize(32, 16));
-}
-
-// Orders the rows of `list` by `compare` (< 0: first row first), keeping rows of equal
-// keys in their order and the selection where it was, without change notifications.
-template <class Compare>
-void sortRows(QTreeWidget* list, Compare compare) {
-    QTreeWidgetItem* selected = list->selectedItems().value(0);
-    QTreeWidgetItem* current = list->currentItem();
-    const QSignalBlocker quiet(list);
-    std::vector<QTreeWidgetItem*> rows;
-    while (list->topLevelItemCount() > 0) rows.push_back(list->takeTopLevelItem(0));
-    std::stable_sort(rows.begin(), rows.end(),
-                     [&](QTreeWidgetItem* a, QTreeWidgetItem* b) { return compare(a, b) < 0; });
-    for (QTreeWidgetItem* row : rows) list->addTopLevelItem(row);
-    if (current != nullptr) list->setCurrentItem(current, 0, QItemSelectionModel::NoUpdate);
-    if (selected != nullptr) selected->setSelected(true);
-}
 
 }  // namespace
 
@@ -85,16 +53,19 @@ TMainForm::TMainForm(QWidget* parent)
     StatusPanel0 = new QLabel(this);
     StatusPanel0->setObjectName(QStringLiteral("StatusPanel0"));
     StatusPanel0->setFixedWidth(kStatusPanel0Width);
+    StatusProgress = new TWaitIndicator(this);
+    StatusProgress->setObjectName(QStringLiteral("StatusProgress"));
+    StatusProgress->setFixedWidth(kStatusProgressWidth);
     StatusPanel1 = new QLabel(this);
     StatusPanel1->setObjectName(QStringLiteral("StatusPanel1"));
     ui->StatusBar1->setSizeGripEnabled(false);
     ui->StatusBar1->setFixedHeight(19);
     ui->StatusBar1->addWidget(StatusPanel0);
+    ui->StatusBar1->addWidget(StatusProgress);
     ui->StatusBar1->addWidget(StatusPanel1, 1);
+    StatusProgress->hide();
 
     fixColumns(ui->VelqorinListView, kBoxColumnWidths, 8, true);
-    fixColumns(ui->VelqorinListView2, kSyncColumnWidths, 5, false);
-    ui->ComboBoxFloor->setCurrentIndex(4);
 
     PopupMenu = new QMenu(this);
     PopupMenu->setObjectName(QStringLiteral("PopupMenu"));
@@ -121,17 +92,6 @@ TMainForm::TMainForm(QWidget* parent)
 
     connect(ui->VelqorinListView, &QTreeWidget::itemSelectionChanged, this,
             &TMainForm::VelqorinListViewSelectItem);
-    connect(ui->VelqorinListView2, &QTreeWidget::itemSelectionChanged, this,
-            &TMainForm::VelqorinListView2SelectItem);
-    connect(ui->VelqorinListView2, &QTreeWidget::itemSelectionChanged, this,
-            &TMainForm::VelqorinListView2Change);
-    connect(ui->CheckBoxMode, &QCheckBox::toggled, this, &TMainForm::CheckBoxModeClick);
-    // Only the operator's edits reach these: the program's own texts are set with the
-    // combo boxes' signals blocked.
-    connect(ui->ComboBoxMaster, &QComboBox::editTextChanged, this, &TMainForm::ComboBoxMasterChange);
-    connect(ui->ComboBoxFloor, &QComboBox::editTextChanged, this, &TMainForm::ComboBoxFloorChange);
-    connect(ui->ButtonValidConfig, &QPushButton::clicked, this, &TMainForm::ButtonValidConfigClick);
-    connect(ui->ButtonSync, &QPushButton::clicked, this, &TMainForm::ButtonSyncClick);
     connect(ui->VelqorinListView->header(), &QHeaderView::sectionClicked, this,
             &TMainForm::VelqorinListViewColumnClick);
     for (QTreeWidget* list : {ui->VelqorinListView, ui->VelqorinListView2}) {
@@ -139,6 +99,7 @@ TMainForm::TMainForm(QWidget* parent)
             PopupMenu->popup(list->viewport()->mapToGlobal(at));
         });
     }
+    SyncTabCreate();
     // The window sees every key first, the logo's double-clicks, and double-clicks
     // anywhere in the list, rows or not.
     qApp->installEventFilter(this);
@@ -162,7 +123,8 @@ void TMainForm::FormCreate() {
     char version[1000] = {};
     NetworkAnalyse.GetDistribVersion(version);
     versionCaption_ = QString::fromUtf8(version);
-    if (!versionCaption_.isEmpty()) QApplication::setApplicationDisplayName(versionCaption_);
+    // Only the main window's caption: an application display name would be appended to
+    // the title of every dialog and message box on X11.
     applyCaption();
     FirstPaint = true;
 }
@@ -179,7 +141,7 @@ void TMainForm::paintEvent(QPaintEvent* event) {
 void TMainForm::FormPaint() {
     if (!FirstPaint) return;
     FirstPaint = false;
-    // Out of the paint itself: the refresh repaints the status bar and blocks for seconds.
+    // Out of the paint itself: the refresh changes what is on the screen.
     QTimer::singleShot(0, this, [this] {
         if (services().captureCheck(NetworkAnalyse)) {
             RafraichirExecute();
@@ -189,6 +151,14 @@ void TMainForm::FormPaint() {
         close();
         QCoreApplication::exit(0);
     });
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+    // The program ends once the exchange under way is over: a sweep stops at its next
+    // read, a command ends when its box answers or its time is up. None starts after.
+    closing_ = true;
+    if (exchanges().running()) exchanges().requestStop();
+    QMainWindow::closeEvent(event);
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
@@ -213,12 +183,13 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
 
 void TMainForm::FormKeyDown(int key, Qt::KeyboardModifiers modifiers) {
     if (key == Qt::Key_D && (modifiers & Qt::ControlModifier)) {
+        if (ExchangeUnderWay()) return;
         CVelqorinBoxOnNetwork* box = selectedBox(ui->VelqorinListView);
         if (box == nullptr) return;
         TimerConfig.stop();
         DebloqueForm->Box = box;
         if (DebloqueForm->exec() != mrCancel) RafraichirExecute();
-        TimerConfig.start();
+        if (!closing_) TimerConfig.start();
     } else if (key == Qt::Key_F5) {
         RafraichirExecute();
     }
@@ -230,38 +201,97 @@ void TMainForm::QuitterExecute() { close(); }
 
 void TMainForm::Image1DblClick() { OuvrirExecuteSpec(QString::fromLatin1(kMakerUrl)); }
 
-void TMainForm::setStatus(const QString& text) {
-    StatusPanel0->setText(text);
-    // The sweep blocks the event loop: the text must be on the screen before it starts.
-    ui->StatusBar1->repaint();
-}
+void TMainForm::setStatus(const QString& text) { StatusPanel0->setText(text); }
+
+bool TMainForm::ExchangeUnderWay() const { return busy_ || closing_ || exchanges().running(); }
+
+// -- The refresh cycle ------------------------------------------------------------------
 
 void TMainForm::RafraichirExecute() {
+    // No second refresh, none during a command, none once the window is closing.
+    if (ExchangeUnderWay()) return;
+    refreshBegins();
+    const bool swept = refreshSweeps(ui->CheckBox1->isChecked());
+    if (swept)
+        refreshRebuildsLists();
+    else
+        refreshKeepsLastRows();
+    refreshEnds();
+}
+
+// Steps 1 to 3: the window turns busy; nothing that could reach the analyser or start
+// another exchange takes input until the refresh ends.
+void TMainForm::refreshBegins() {
+    busy_ = true;
     setStatus(Message(14));
     ui->RafraichirBitBtn->setEnabled(false);
+    ui->Rafraichir->setEnabled(false);
     TimerConfig.stop();
     ui->CheckBox1->setEnabled(false);
-    std::optional<BusyCursor> busy(std::in_place);
-    paintPendingNow();
+    busyCursor_.emplace();
+    letGoOfRecords();
+}
 
-    if (services().sweep(NetworkAnalyse, ui->CheckBox1->isChecked())) {
-        ui->VelqorinListView->clear();
-        ui->VelqorinListView2->clear();
-        for (CVelqorinBoxOnNetwork* box = NetworkAnalyse.firstBox; box != nullptr; box = box->next) {
-            const TAnalyseBuffer& record = box->storedRecord;
-            auto* row = new TBoxItem(box, rowImageIndex(record), rowStateIndex(record));
-            fillRowTexts(row);
-            ui->VelqorinListView->addTopLevelItem(row);
-            if (velqorin::linkKind(record) == velqorin::LinkKind::Network) VelqorinAddSyncRows(box);
-        }
-    } else {
-        // The sweep has already freed the records the rows point to. The rows stay on the
-        // screen as the last known state, but greyed out and cut from their records.
-        detachRows(ui->VelqorinListView);
-        detachRows(ui->VelqorinListView2);
+// Step 4: the sweep, on the exchange's thread; the status bar follows its listening
+// window meanwhile.
+bool TMainForm::refreshSweeps(bool withDialUp) {
+    TSweepWatch watch(exchanges());
+    const auto follow = [this, &watch] {
+        const TSweepWatch::State state = watch.state();
+        if (state.phase == TSweepWatch::Phase::DialUp)
+            StatusProgress->showBusy(TSweepWatch::text(state));
+        else
+            StatusProgress->showProgress(
+                state.phase == TSweepWatch::Phase::Idle ? 0 : state.windowPermille,
+                TSweepWatch::text(state));
+    };
+    QTimer following;
+    following.setInterval(kProgressIntervalMs);
+    connect(&following, &QTimer::timeout, this, follow);
+    follow();
+    following.start();
+
+    const auto sweep = services().sweep;  // a copy: the table belongs to the window thread
+    const SweepObservers observers{watch.ethernet(), watch.dialUp()};
+    const std::optional<bool> swept = exchanges().run(
+        [&] { return sweep(NetworkAnalyse, withDialUp, observers); });
+
+    following.stop();
+    StatusProgress->hide();
+    return swept.value_or(false);
+}
+
+// Step 5, after a sweep that succeeded: both lists anew from the analyser's box list.
+void TMainForm::refreshRebuildsLists() {
+    ui->VelqorinListView->clear();
+    ui->VelqorinListView2->clear();
+    QList<QTreeWidgetItem*> rows;
+    rows.reserve(NetworkAnalyse.boxCount);
+    auto notes = velqorin::addressNotes(NetworkAnalyse.firstBox, NetworkAnalyse.firstInterface);
+    auto note = notes.begin();
+    for (CVelqorinBoxOnNetwork* box = NetworkAnalyse.firstBox; box != nullptr; box = box->next) {
+        const TAnalyseBuffer& record = box->storedRecord;
+        auto* row = new TBoxItem(box, rowImageIndex(record), rowStateIndex(record));
+        row->setAddressNote(std::move(*note++));
+        fillRowTexts(row);
+        rows << row;
     }
+    ui->VelqorinListView->addTopLevelItems(rows);
+    for (CVelqorinBoxOnNetwork* box = NetworkAnalyse.firstBox; box != nullptr; box = box->next)
+        if (velqorin::linkKind(box->storedRecord) == velqorin::LinkKind::Network)
+            VelqorinAddSyncRows(box);
+}
 
-    busy.reset();
+// Step 5, after a sweep that failed: it has already freed the records the rows point to.
+// The rows stay on the screen as the last known state, greyed out and cut from them.
+void TMainForm::refreshKeepsLastRows() {
+    detachRows(ui->VelqorinListView);
+    detachRows(ui->VelqorinListView2);
+}
+
+// Steps 6 and 7: the enabling rules, the order, and the window idle again.
+void TMainForm::refreshEnds() {
+    busyCursor_.reset();
     VelqorinListViewSelectItem();
     VelqorinListView2SelectItem();
     SortBoxList();
@@ -269,10 +299,24 @@ void TMainForm::RafraichirExecute() {
 
     setStatus(QString());
     ui->RafraichirBitBtn->setEnabled(true);
+    ui->Rafraichir->setEnabled(true);
     ui->CheckBox1->setEnabled(true);
+    busy_ = false;
     // Already running (started by the second tab during the rebuild): keep its interval.
-    if (!TimerConfig.isActive()) TimerConfig.start();
+    if (!closing_ && !TimerConfig.isActive()) TimerConfig.start();
 }
+
+void TMainForm::letGoOfRecords() {
+    // The selection goes first, through the lists' own change handling: the commands
+    // and the synchronisation panel turn off as with no row selected.
+    for (QTreeWidget* list : {ui->VelqorinListView, ui->VelqorinListView2}) {
+        list->clearSelection();
+        list->setCurrentItem(nullptr);
+        releaseRows(list);
+    }
+}
+
+// -- The box list -------------------------------------------------------------------------
 
 void TMainForm::fillRowTexts(QTreeWidgetItem* row) const {
     TBoxItem* item = boxItem(row);
@@ -281,7 +325,8 @@ void TMainForm::fillRowTexts(QTreeWidgetItem* row) const {
         row->setText(column, boxCellText(item->record(), column, ui->MemoTrad));
         row->setTextAlignment(column, (column == 0 ? Qt::AlignLeft : Qt::AlignHCenter) | Qt::AlignVCenter);
     }
-    showAddressNote(*item, NetworkAnalyse);
+    setAdapterToolTip(*item, 8);
+    showAddressNote(*item);
 }
 
 void TMainForm::setCommandsEnabled(bool open, bool configure) {
@@ -298,14 +343,10 @@ void TMainForm::VelqorinListViewSelectItem() {
     setCommandsEnabled(item != nullptr, configurable);
 }
 
-void TMainForm::VelqorinListView2SelectItem() {
-    const bool valid = selectedBoxItem(ui->VelqorinListView2) != nullptr;
-    setCommandsEnabled(valid, valid);
-}
-
 void TMainForm::CheckBox1Click() { RafraichirExecute(); }
 
 void TMainForm::ConfigurerExecute() {
+    if (ExchangeUnderWay()) return;
     if (TBoxItem* item = selectedBoxItem(ui->VelqorinListView)) {
         CVelqorinBoxOnNetwork* box = item->box();
         ConfigureForm->Box = box;
@@ -317,7 +358,7 @@ void TMainForm::ConfigurerExecute() {
             delete item;
             VelqorinListViewSelectItem();
         }
-        TimerConfig.start();
+        if (!closing_) TimerConfig.start();
     } else if (selectedBoxItem(ui->VelqorinListView2) != nullptr) {
         VelqorinInitInfos(true);
     }
@@ -388,248 +429,3 @@ void TMainForm::ReinitializeForm() {
     // The installed version wins over the module's caption.
     applyCaption();
 }
-
-void TMainForm::VelqorinAddSyncRows(CVelqorinBoxOnNetwork* box) {
-    const TAnalyseBuffer& r = box->storedRecord;
-    if (!velqorin::isSyncListed(r)) return;
-    auto* row = new TBoxItem(box, rowImageIndex(r), rowStateIndex(r));
-    row->setText(0, boxCellText(r, 0, ui->MemoTrad));
-    const bool master = velqorin::isSyncMaster(r);
-    if (master) {
-        row->setText(1, QStringLiteral("M"));
-        for (int column = 2; column < 5; ++column) row->setText(column, QStringLiteral("..."));
-    } else {
-        row->setText(1, QStringLiteral("E"));
-        row->setText(2, QString::number(velqorin::loadLe<std::uint32_t>(r.syncMaster)));
-        row->setText(3, QString::number(velqorin::loadLe<std::int32_t>(r.syncFloor)));
-        QString age = QStringLiteral("...");
-        if (velqorin::loadLe<std::uint32_t>(r.syncFault) == 0 &&
-            velqorin::loadLe<std::uint32_t>(r.syncDone) != 0)
-            VelqorinPrintfDate(velqorin::loadLe<std::uint32_t>(r.syncAge), age);
-        row->setText(4, age);
-    }
-    for (int column = 0; column < 5; ++column)
-        row->setTextAlignment(column, (column == 0 ? Qt::AlignLeft : Qt::AlignHCenter) | Qt::AlignVCenter);
-    ui->VelqorinListView2->addTopLevelItem(row);
-    if (master) ui->VelqorinListView2->addTopLevelItem(new TBoxItem(box, kLampNone, kLampNone));
-    // New rows are a change of the list, as a selection is.
-    VelqorinListView2Change();
-}
-
-int TMainForm::VelqorinListView2Compare(QTreeWidgetItem* item1, QTreeWidgetItem* item2) const {
-    const auto key = [](const TBoxItem* item) {
-        return item->imageIndex() == kLampNone ? velqorin::syncSeparatorKey(item->record())
-                                               : velqorin::syncRowKey(item->record());
-    };
-    const TBoxItem* a = boxItem(item1);
-    const TBoxItem* b = boxItem(item2);
-    if (a == nullptr || b == nullptr) return 0;
-    return velqorin::compareSyncKeys(key(a), key(b));
-}
-
-void TMainForm::SortSyncList() {
-    sortRows(ui->VelqorinListView2, [this](QTreeWidgetItem* a, QTreeWidgetItem* b) {
-        return VelqorinListView2Compare(a, b);
-    });
-}
-
-void TMainForm::setSyncStatus(const QString& text) { StatusPanel1->setText(text); }
-
-void TMainForm::VelqorinListView2Change() {
-    setSyncStatus(QString());
-    VelqorinInitInfos(false);
-}
-
-void TMainForm::VelqorinListView2DblClick() { VelqorinInitInfos(true); }
-
-void TMainForm::setComboText(QComboBox* combo, const QString& text) {
-    const QSignalBlocker quiet(combo);
-    combo->setCurrentIndex(-1);
-    combo->setEditText(text);
-}
-
-void TMainForm::selectComboItem(QComboBox* combo, int index) {
-    const QSignalBlocker quiet(combo);
-    combo->setCurrentIndex(-1);
-    combo->setCurrentIndex(index);
-}
-
-void TMainForm::VelqorinInitInfos(bool enable) {
-    Ui::TMainForm& f = *ui;
-    CVelqorinBoxOnNetwork* box = selectedBox(f.VelqorinListView2);
-    if (box == nullptr) {
-        f.GroupBoxSyncConfig->setEnabled(false);
-        f.LabelPassword->setEnabled(false);
-        f.EditPassword->setEnabled(false);
-        f.LabelMode->setEnabled(false);
-        f.CheckBoxMode->setChecked(false);
-        f.CheckBoxMode->setEnabled(false);
-        f.ButtonValidConfig->setEnabled(false);
-    } else {
-        // An edit must not be overwritten by the next refresh.
-        if (enable) TimerConfig.stop();
-        const TAnalyseBuffer& b = box->storedRecord;
-        f.GroupBoxSyncConfig->setEnabled(enable);
-        f.LabelPassword->setEnabled(enable);
-        f.EditPassword->setEnabled(enable);
-        f.CheckBoxMode->setChecked(velqorin::isSyncMaster(b));
-
-        {
-            const QSignalBlocker quiet(f.ComboBoxMaster);
-            f.ComboBoxMaster->clear();
-        }
-        int masters = 0;
-        int followers = 0;
-        int masterFound = 0;
-        const std::uint32_t boxMaster = velqorin::loadLe<std::uint32_t>(b.syncMaster);
-        for (CVelqorinBoxOnNetwork* p = NetworkAnalyse.firstBox; p != nullptr; p = p->next) {
-            if (p == box) continue;
-            const TAnalyseBuffer& other = p->storedRecord;
-            if (!velqorin::isSyncMaster(other)) {
-                if (velqorin::serialNames(b, velqorin::loadLe<std::uint32_t>(other.syncMaster)))
-                    ++followers;
-                continue;
-            }
-            if (velqorin::serialNames(other, boxMaster)) ++masterFound;
-            const QString serial = boxCellText(other, 0, f.MemoTrad);
-            // The master list is kept in text order.
-            int at = 0;
-            while (at < f.ComboBoxMaster->count() && f.ComboBoxMaster->itemText(at) <= serial) ++at;
-            const QSignalBlocker quiet(f.ComboBoxMaster);
-            f.ComboBoxMaster->insertItem(at, serial);
-            ++masters;
-        }
-        if (velqorin::isSyncMaster(b)) masterFound = 1;
-
-        if (masters == 0 || followers > 0) {
-            setSyncStatus(Message(followers > 0 ? 16 : 17));
-            f.LabelMode->setEnabled(false);
-            f.CheckBoxMode->setEnabled(false);
-        } else {
-            f.LabelMode->setEnabled(enable);
-            f.CheckBoxMode->setEnabled(enable);
-            if (masterFound == 0) setSyncStatus(Message(15));
-        }
-    }
-    RefreshModeInfos();
-    if (!enable && !TimerConfig.isActive()) TimerConfig.start();
-}
-
-void TMainForm::RefreshModeInfos() {
-    Ui::TMainForm& f = *ui;
-    CVelqorinBoxOnNetwork* box = selectedBox(f.VelqorinListView2);
-    if (box == nullptr) {
-        setComboText(f.ComboBoxMaster, QString());
-        setComboText(f.ComboBoxFloor, QString());
-    } else if (f.CheckBoxMode->isChecked()) {
-        setComboText(f.ComboBoxMaster, QStringLiteral("..."));
-        setComboText(f.ComboBoxFloor, QStringLiteral("0"));
-    } else if (!velqorin::isSyncMaster(box->storedRecord)) {
-        const TAnalyseBuffer& b = box->storedRecord;
-        setComboText(f.ComboBoxMaster, QString::number(velqorin::loadLe<std::uint32_t>(b.syncMaster)));
-        setComboText(f.ComboBoxFloor, QString::number(velqorin::loadLe<std::int32_t>(b.syncFloor)));
-    } else {
-        // A master the operator has just unticked: offer the first master, floor "1".
-        selectComboItem(f.ComboBoxMaster, 0);
-        selectComboItem(f.ComboBoxFloor, 4);
-    }
-    const bool follow = f.GroupBoxSyncConfig->isEnabled() && f.CheckBoxMode->isEnabled() &&
-                        !f.CheckBoxMode->isChecked();
-    for (QWidget* w : std::initializer_list<QWidget*>{f.LabelMaster, f.ComboBoxMaster, f.LabelFloor,
-                                                      f.ComboBoxFloor, f.ButtonSync})
-        w->setEnabled(follow);
-}
-
-void TMainForm::CheckBoxModeClick() {
-    RefreshModeInfos();
-    RefreshValidButton();
-}
-
-std::optional<std::int64_t> TMainForm::integerOf(const QString& text, std::int64_t low,
-                                                 std::int64_t high) {
-    bool ok = false;
-    const qlonglong value = text.trimmed().toLongLong(&ok, 10);
-    if (ok && value >= low && value <= high) return static_cast<std::int64_t>(value);
-    errorBox(this, tr("'%1' n'est pas une valeur entière correcte").arg(text));
-    return std::nullopt;
-}
-
-namespace {
-// A master number is a box's serial number: any 32-bit value, written signed or not.
-constexpr std::int64_t kMasterLow = INT32_MIN;
-constexpr std::int64_t kMasterHigh = UINT32_MAX;
-}  // namespace
-
-std::optional<bool> TMainForm::VelqorinListView2VerifSynchroConfig() {
-    CVelqorinBoxOnNetwork* box = selectedBox(ui->VelqorinListView2);
-    if (box == nullptr) return false;
-    const TAnalyseBuffer& b = box->storedRecord;
-    if (ui->CheckBoxMode->isChecked()) return !velqorin::isSyncMaster(b);
-    if (velqorin::isSyncMaster(b)) return true;
-    const auto master = integerOf(ui->ComboBoxMaster->currentText(), kMasterLow, kMasterHigh);
-    if (!master) return std::nullopt;
-    if (static_cast<std::uint32_t>(*master) != velqorin::loadLe<std::uint32_t>(b.syncMaster))
-        return true;
-    const auto floor = integerOf(ui->ComboBoxFloor->currentText(), INT32_MIN, INT32_MAX);
-    if (!floor) return std::nullopt;
-    return *floor != velqorin::loadLe<std::int32_t>(b.syncFloor);
-}
-
-void TMainForm::RefreshValidButton() {
-    // After a conversion error "Ok" keeps the state it had.
-    if (const auto changed = VelqorinListView2VerifSynchroConfig())
-        ui->ButtonValidConfig->setEnabled(*changed);
-}
-
-void TMainForm::VelqorinListView2SendSynchroConfig(bool syncNow) {
-    CVelqorinBoxOnNetwork* box = selectedBox(ui->VelqorinListView2);
-    if (box == nullptr) return;
-    if (!syncNow) {
-        const auto changed = VelqorinListView2VerifSynchroConfig();
-        if (!changed || !*changed) return;
-    }
-    const bool masterMode = ui->CheckBoxMode->isChecked();
-    std::int64_t floor = 0;
-    std::int64_t master = 0;
-    if (!masterMode) {
-        const auto f = integerOf(ui->ComboBoxFloor->currentText(), INT32_MIN, INT32_MAX);
-        if (!f) return;
-        const auto m = integerOf(ui->ComboBoxMaster->currentText(), kMasterLow, kMasterHigh);
-        if (!m) return;
-        floor = *f;
-        master = *m;
-    }
-    const QByteArray password = ui->EditPassword->text().toUtf8();
-    int result = kCommandAccepted;
-    {
-        paintPendingNow();
-        BusyCursor busy;
-        result = services().configSynchro(*box, password.constData(), masterMode,
-                                          static_cast<std::uint32_t>(master),
-                                          static_cast<std::int32_t>(floor), syncNow);
-    }
-    QString outcome;
-    if (result == kCommandRefused) {
-        ui->EditPassword->clear();
-        outcome = Message(18);
-    } else if (result != kCommandAccepted) {
-        outcome = Message(19);
-    }
-    setSyncStatus(outcome);
-    RafraichirExecute();
-    // The rows the refresh adds clear the panel; the operator must still read why the
-    // set-up did not take.
-    if (!outcome.isEmpty()) setSyncStatus(outcome);
-}
-
-void TMainForm::ButtonValidConfigClick() { VelqorinListView2SendSynchroConfig(false); }
-
-void TMainForm::ButtonSyncClick() { VelqorinListView2SendSynchroConfig(true); }
-
-void TMainForm::ComboBoxMasterChange() {
-    if (ui->ComboBoxMaster->findText(ui->ComboBoxMaster->currentText(), Qt::MatchExactly) < 0)
-        setSyncStatus(Message(15));
-    RefreshValidButton();
-}
-
-void TMainForm::ComboBoxFloorChange() { RefreshValidButton(); }

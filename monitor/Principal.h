@@ -1,8 +1,9 @@
 // The main window: the box list, its refresh and order, the commands on a box, and the
-// second tab that the synchronisation pieces fill.
+// second tab, the synchronisation list with its panel (SyncTab.cpp).
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -11,6 +12,7 @@
 #include <QString>
 #include <QTimer>
 
+#include "Messages.h"
 #include "Reinit.h"
 #include "velqorin/NetworkAnalyse.h"
 
@@ -21,6 +23,10 @@ class QTreeWidgetItem;
 
 namespace Ui {
 class TMainForm;
+}
+
+namespace velqorin::monitor {
+class TWaitIndicator;
 }
 
 class TMainForm : public QMainWindow, public velqorin::monitor::TReinitializable {
@@ -35,6 +41,9 @@ public:
     QMenu* PopupMenu = nullptr;
     QLabel* StatusPanel0 = nullptr;  // refresh status, 356 pixels
     QLabel* StatusPanel1 = nullptr;  // synchronisation messages
+    // Between the two panels while an exchange runs: the sweep's listening window and the
+    // adapters asked, or that a box is waited for.
+    velqorin::monitor::TWaitIndicator* StatusProgress = nullptr;
 
     CVelqorinNetworkAnalyse NetworkAnalyse;
     bool FirstPaint = false;
@@ -54,7 +63,12 @@ public:
     void QuitterExecute();
     void Image1DblClick();
 
+    // The refresh cycle, in the order of its steps; the sweep runs off the window thread.
     void RafraichirExecute();
+    // True while a refresh or a command is under way, or once the window is closing:
+    // nothing may then start another exchange.
+    bool ExchangeUnderWay() const;
+
     void VelqorinListViewSelectItem();
     void VelqorinListView2SelectItem();
     void CheckBox1Click();
@@ -71,6 +85,8 @@ public:
 
     void ReinitializeForm() override;
 
+    // The second tab (SyncTab.cpp). Its controls' connections and settings.
+    void SyncTabCreate();
     // The second tab's rows for one network box, added by the refresh after the box's
     // row in the first list; its order; its panel.
     void VelqorinAddSyncRows(CVelqorinBoxOnNetwork* box);
@@ -95,14 +111,27 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The steps of the refresh cycle.
+    void refreshBegins();
+    bool refreshSweeps(bool withDialUp);
+    void refreshRebuildsLists();
+    void refreshKeepsLastRows();
+    void refreshEnds();
+    // While an exchange runs on another thread, no row may be selected or reach the
+    // analyser's records: the sweep frees them, a command uses its box.
+    void letGoOfRecords();
     void setCommandsEnabled(bool open, bool configure);
     void setStatus(const QString& text);
     void applyCaption();
     void fillRowTexts(QTreeWidgetItem* row) const;
     void setSyncStatus(const QString& text);
+    // A synchronisation command to `box` on the exchange's thread, the window held
+    // meanwhile; kCommandNoAnswer when it could not run.
+    int sendToBox(CVelqorinBoxOnNetwork& box, const std::function<int(CVelqorinBoxOnNetwork&)>& command);
     // Texts the program puts into the two combo boxes, which must not run their handlers.
     void setComboText(QComboBox* combo, const QString& text);
     void selectComboItem(QComboBox* combo, int index);
@@ -110,6 +139,9 @@ private:
     // and gives nothing otherwise.
     std::optional<std::int64_t> integerOf(const QString& text, std::int64_t low, std::int64_t high);
 
+    bool busy_ = false;     // a refresh or a command, from its first step to its last
+    bool closing_ = false;  // closed: the exchange under way ends, no other starts
+    std::optional<velqorin::monitor::BusyCursor> busyCursor_;
     QString versionCaption_;
     const QEvent* lastKeyEvent_ = nullptr;
     QPointer<QWidget> lastKeyReceiver_;

@@ -12,11 +12,12 @@ namespace velqorin::monitor {
 
 namespace {
 
-bool realSweep(CVelqorinNetworkAnalyse& analyser, bool withDialUp) {
-    if (oneAdapterAtATime()) return analyser.Analyse(withDialUp);
-    const bool swept = analyser.AnalyseConcurrently(nullptr, 0, nullptr);
+bool realSweep(CVelqorinNetworkAnalyse& analyser, bool withDialUp, const SweepObservers& observers) {
+    const bool swept = oneAdapterAtATime()
+                           ? analyser.AnalyseAdapters(nullptr, 0, observers.ethernet)
+                           : analyser.AnalyseConcurrently(nullptr, 0, observers.ethernet);
     if (!withDialUp) return swept;
-    const bool dialled = analyser.Analyse_Ras();
+    const bool dialled = analyser.Analyse_Ras(observers.dialUp);
     return swept && dialled;
 }
 

@@ -1,6 +1,7 @@
 // What the windows ask of the world outside the process: the sweep, the capture check,
 // the ping, the box commands, starting a browser. The windows call through this one
 // table so that the tests can put a box list of their own behind the real windows.
+// The sweep, the ping and the commands are called on the exchange's thread (Exchange.h).
 #pragma once
 
 #include <sys/socket.h>
@@ -15,9 +16,16 @@
 
 namespace velqorin::monitor {
 
+// Whom the refresh's sweep tells as it goes, and asks whether to stop: the Ethernet
+// sweep and the dial-up pass each their own (either may be null).
+struct SweepObservers {
+    const CVelqorinNetworkAnalyse::SweepObserver* ethernet = nullptr;
+    const CVelqorinNetworkAnalyse::SweepObserver* dialUp = nullptr;
+};
+
 struct Services {
     // The refresh's sweep: Ethernet, plus the dial-up pass when `withDialUp`.
-    std::function<bool(CVelqorinNetworkAnalyse&, bool withDialUp)> sweep;
+    std::function<bool(CVelqorinNetworkAnalyse&, bool withDialUp, const SweepObservers&)> sweep;
     // The start-up check: CheckVersion, then CheckService.
     std::function<bool(CVelqorinNetworkAnalyse&)> captureCheck;
     // True when the address answered one echo.

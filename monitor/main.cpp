@@ -30,8 +30,8 @@ int main(int argc, char* argv[]) {
     }
     QApplication application(argc, argv);
     if (secure) QCoreApplication::setLibraryPaths({QLibraryInfo::path(QLibraryInfo::PluginsPath)});
+    // No application display name: X11 would append it to every window's title.
     try {
-        QApplication::setApplicationDisplayName(QStringLiteral("Velqorin Network Monitor"));
         // The installed desktop entry's name, so that the desktop shows its icon for the window.
         QApplication::setDesktopFileName(QStringLiteral("com.quarvel.VelqorinNetworkMonitor"));
         MainForm = new TMainForm;
@@ -41,7 +41,7 @@ int main(int argc, char* argv[]) {
         MainForm->show();
         QApplication::exec();
     } catch (const std::exception& error) {
-        QMessageBox::critical(nullptr, QApplication::applicationDisplayName(),
+        QMessageBox::critical(nullptr, QStringLiteral("Velqorin Network Monitor"),
                               QString::fromLocal8Bit(error.what()));
     }
     delete MainForm;

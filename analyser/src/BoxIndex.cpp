@@ -53,6 +53,7 @@ void forgetBoxIndex(const CVelqorinNetworkAnalyse& analyser) {
 
 void BoxIndex::clear() {
     boxes_.clear();
+    listed_.clear();
     first_ = last_ = nullptr;
     count_ = 0;
     records_ = g_recordsRewritten.load();
@@ -70,11 +71,14 @@ void BoxIndex::follow(const CVelqorinNetworkAnalyse& analyser) {
         records_ == records)
         return;
     boxes_.clear();
+    listed_.clear();
     // The boxes the walk would visit: at most boxCount from firstBox.
     CVelqorinBoxOnNetwork* box = analyser.firstBox;
     for (int visited = 0; box != nullptr && visited < analyser.boxCount;
-         ++visited, box = box->next)
+         ++visited, box = box->next) {
         boxes_[keyOf(*box)].push_back(box);
+        listed_.insert(box);
+    }
     followed(analyser);
     records_ = records;
 }
@@ -90,6 +94,7 @@ CVelqorinBoxOnNetwork* BoxIndex::find(const CVelqorinNetworkAnalyse& analyser,
 }
 
 void BoxIndex::removing(CVelqorinBoxOnNetwork* box) {
+    listed_.erase(box);
     const auto found = boxes_.find(keyOf(*box));
     if (found == boxes_.end()) return;
     auto& same = found->second;
@@ -99,6 +104,7 @@ void BoxIndex::removing(CVelqorinBoxOnNetwork* box) {
 
 void BoxIndex::appended(const CVelqorinNetworkAnalyse& analyser, CVelqorinBoxOnNetwork* box) {
     boxes_[keyOf(*box)].push_back(box);
+    listed_.insert(box);
     followed(analyser);
 }
 

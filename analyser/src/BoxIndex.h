@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 class CVelqorinBoxOnNetwork;
@@ -23,6 +24,9 @@ public:
                                 const TAnalyseBuffer& reply, const char* adapterName);
     // Brings the index up to the list as it is now (find() does this first).
     void follow(const CVelqorinNetworkAnalyse& analyser);
+    // Whether `box` is one of the listed boxes; `box` itself is never read, so a stale
+    // or foreign pointer is safe to ask about. Call follow() first.
+    bool lists(const CVelqorinBoxOnNetwork* box) const { return listed_.count(box) != 0; }
     // `box` is about to leave the list; the index follows it.
     void removing(CVelqorinBoxOnNetwork* box);
     // `box` was appended as the list's last.
@@ -37,6 +41,7 @@ private:
     // Boxes of one key in list order: the list holds one per key unless a caller edited
     // it by hand, and then the walk's first match must still win.
     std::unordered_map<std::string, std::vector<CVelqorinBoxOnNetwork*>> boxes_;
+    std::unordered_set<const CVelqorinBoxOnNetwork*> listed_;
     // The list as the index last saw it. Any other shape means a caller changed it without
     // AddBox; the index is then rebuilt by one walk.
     const CVelqorinBoxOnNetwork* first_ = nullptr;

@@ -70,16 +70,12 @@ int CVelqorinNetworkAnalyse::CountNetworkInterfaces() const { return interfaceCo
 int CVelqorinNetworkAnalyse::Delete(CVelqorinBoxOnNetwork* box) {
     // A stale or foreign pointer would corrupt both lists and the count; callers hold
     // pointers across sweeps, so check membership rather than trust it.
-    for (auto* b = firstBox; b != nullptr; b = b->next) {
-        if (b == box) {
-            auto& index = boxIndexOf(*this);
-            index.follow(*this);
-            index.removing(box);
-            unlinkAndDestroy(*this, box);
-            index.followed(*this);
-            break;
-        }
-    }
+    auto& index = boxIndexOf(*this);
+    index.follow(*this);
+    if (box == nullptr || !index.lists(box)) return boxCount;
+    index.removing(box);
+    unlinkAndDestroy(*this, box);
+    index.followed(*this);
     return boxCount;
 }
 

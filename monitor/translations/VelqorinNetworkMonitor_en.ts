@@ -19,6 +19,10 @@
         <source>Adresse hors des sous-réseaux de l&apos;interface %1 : la station de travail ne peut pas joindre ce boîtier</source>
         <translation>Address outside the subnets of interface %1: the workstation cannot reach this box</translation>
     </message>
+    <message>
+        <source>Boîtier trouvé sur %1</source>
+        <translation>Box found on %1</translation>
+    </message>
 </context>
 <context>
     <name>Messages</name>
@@ -41,6 +45,25 @@
     <message>
         <source>&amp;Non</source>
         <translation>&amp;No</translation>
+    </message>
+</context>
+<context>
+    <name>Progress</name>
+    <message>
+        <source>Interrogation de %1 (%2 sur %3)...</source>
+        <translation>Asking %1 (%2 of %3)...</translation>
+    </message>
+    <message>
+        <source>Écoute de %1 (%2 sur %3)</source>
+        <translation>Listening on %1 (%2 of %3)</translation>
+    </message>
+    <message>
+        <source>Écoute de %1</source>
+        <translation>Listening on %1</translation>
+    </message>
+    <message>
+        <source>Liaison %1 (%2 sur %3)</source>
+        <translation>Dial-up link %1 (%2 of %3)</translation>
     </message>
 </context>
 <context>
@@ -167,6 +190,14 @@ DHCP mode off
 Appears in the Windows network neighbourhood
 Does not appear in the Windows network neighbourhood</translation>
     </message>
+    <message>
+        <source>Test de l&apos;adresse %1...</source>
+        <translation>Testing the address %1...</translation>
+    </message>
+    <message>
+        <source>Attente de la réponse du boîtier...</source>
+        <translation>Waiting for the box to answer...</translation>
+    </message>
 </context>
 <context>
     <name>TDebloqueForm</name>
@@ -199,6 +230,10 @@ Does not appear in the Windows network neighbourhood</translation>
 Une erreur s&apos;est produite sur le réseau</source>
         <translation>The unlock code was refused
 An error occurred on the network</translation>
+    </message>
+    <message>
+        <source>Attente de la réponse du boîtier...</source>
+        <translation>Waiting for the box to answer...</translation>
     </message>
 </context>
 <context>
@@ -364,6 +399,10 @@ Error...</translation>
     <message>
         <source>&apos;%1&apos; n&apos;est pas une valeur entière correcte</source>
         <translation>&apos;%1&apos; is not a valid integer value</translation>
+    </message>
+    <message>
+        <source>Attente de la réponse du boîtier %1...</source>
+        <translation>Waiting for box %1 to answer...</translation>
     </message>
 </context>
 </TS>

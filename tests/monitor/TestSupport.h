@@ -17,6 +17,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QThread>
 #include <QTimer>
 
 #include "Services.h"
@@ -40,6 +41,7 @@ struct BoxSpec {
     std::uint32_t syncMaster = 0, syncAge = 0;
     std::int32_t syncFloor = 0;
     std::string challenge;  // copied without terminator when it fills the field
+    std::string adapter;    // the adapter it answers on; empty: the fleet's
 };
 
 inline TAnalyseBuffer makeReply(const BoxSpec& boxSpec) {
@@ -84,33 +86,82 @@ struct InterfaceSpec {
     std::vector<std::pair<std::array<std::uint8_t, 4>, std::array<std::uint8_t, 4>>> addresses;
 };
 
-// A sweep that lists `boxes` as if they had answered, and counts its calls.
+// Runs `work` on the window thread and waits for it: from the exchange's thread, through
+// the window thread's event loop, which must therefore be turning.
+inline void onWindowThread(const std::function<void()>& work) {
+    if (!work) return;
+    if (QThread::currentThread() == qApp->thread())
+        work();  // a sweep run on the window thread by mistake: the checks still run
+    else
+        QMetaObject::invokeMethod(qApp, work, Qt::BlockingQueuedConnection);
+}
+
+// A sweep that lists `boxes` as if they had answered, and counts its calls. It tells the
+// observer as a real sweep does: the adapter, then its listening window of `windowMs`,
+// read every 20 ms, which ends early when the observer asks to stop.
 struct FakeFleet {
     std::vector<BoxSpec> boxes;
     std::vector<InterfaceSpec> interfaces;  // none: the inventory recorded nothing
     bool succeed = true;
+    int windowMs = 0;
+    std::string adapter = "vqtest0";
+    // Run on the window thread while the sweep waits: `during` once the lists are
+    // emptied and the adapter told, `beforeEnd` when the window is over.
+    std::function<void()> during;
+    std::function<void()> beforeEnd;
+
+    // What the sweeps did.
     int sweeps = 0;
-    std::function<void()> during;  // runs inside the sweep, while the window is busy
+    bool stopped = false;         // the last one was asked to stop and ended early
+    bool onTheWindowThread = false;
+    bool dialUpAsked = false;
 
     void install() {
-        services().sweep = [this](CVelqorinNetworkAnalyse& analyser, bool) {
+        services().sweep = [this](CVelqorinNetworkAnalyse& analyser, bool withDialUp,
+                                  const SweepObservers& observers) {
             ++sweeps;
-            if (during) during();
+            stopped = false;
+            onTheWindowThread = QThread::currentThread() == qApp->thread();
+            dialUpAsked = withDialUp;
             analyser.reset();  // a real sweep discards the old records whatever it finds
+            const CVelqorinNetworkAnalyse::SweepObserver* told = observers.ethernet;
+            const auto stopAsked = [told] {
+                return told != nullptr && told->stopRequested != nullptr &&
+                       told->stopRequested(told->context);
+            };
+            if (told != nullptr && told->adapter != nullptr)
+                told->adapter(told->context, adapter.c_str(), 0, 1);
+            onWindowThread(during);
+            QElapsedTimer window;
+            window.start();
+            const char* names[] = {adapter.c_str()};
+            while (window.elapsed() < windowMs) {
+                QThread::msleep(20);
+                if (told != nullptr && told->listening != nullptr)
+                    told->listening(told->context, names, 1, static_cast<int>(window.elapsed()));
+                if (stopAsked()) {
+                    stopped = true;
+                    break;
+                }
+            }
+            onWindowThread(beforeEnd);
+            const CVelqorinNetworkAnalyse::SweepObserver* dialUp = observers.dialUp;
+            if (withDialUp && dialUp != nullptr && dialUp->adapter != nullptr)
+                dialUp->adapter(dialUp->context, "ppp0", 0, 1);
             if (!succeed) return false;
             CVelqorinNetworkInterface* last = nullptr;
-            for (const InterfaceSpec& adapter : interfaces) {
+            for (const InterfaceSpec& spec : interfaces) {
                 unsigned char mac[8] = {};
-                std::memcpy(mac, adapter.mac.data(), adapter.mac.size());
-                last = new CVelqorinNetworkInterface(last, adapter.name.c_str(), mac);
+                std::memcpy(mac, spec.mac.data(), spec.mac.size());
+                last = new CVelqorinNetworkInterface(last, spec.name.c_str(), mac);
                 if (analyser.firstInterface == nullptr) analyser.firstInterface = last;
                 ++analyser.interfaceCount;
-                for (const auto& [ip, mask] : adapter.addresses)
+                for (const auto& [ip, mask] : spec.addresses)
                     last->addIpAddress(addressBlock(ip), addressBlock(mask));
             }
             for (const BoxSpec& boxSpec : boxes) {
                 const TAnalyseBuffer frame = makeReply(boxSpec);
-                analyser.AddBox(&frame, "vqtest0");
+                analyser.AddBox(&frame, (boxSpec.adapter.empty() ? adapter : boxSpec.adapter).c_str());
             }
             return true;
         };

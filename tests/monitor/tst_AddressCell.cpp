@@ -46,6 +46,12 @@ InterfaceSpec workstation() {
     return i;
 }
 
+// Every cell's tooltip names the adapter; the address cell's then says why it is coloured.
+QString found(const QString& why) {
+    const QString where = QString::fromUtf8("Boîtier trouvé sur vqtest0");
+    return why.isEmpty() ? where : where + QLatin1Char('\n') + why;
+}
+
 }  // namespace
 
 class AddressCellTest : public QObject {
@@ -139,12 +145,12 @@ private slots:
         QTreeWidgetItem* item = row(serial);
         QVERIFY(item != nullptr);
         QCOMPARE(colourOf(item, 3), colour);
-        QCOMPARE(item->toolTip(3), toolTip);
+        QCOMPARE(item->toolTip(3), found(toolTip));
         // Only the address cell says it; its text is the address as ever.
         for (int column = 0; column < 8; ++column) {
             if (column == 3) continue;
             QVERIFY2(!colourOf(item, column).isValid(), qPrintable(QString::number(column)));
-            QCOMPARE(item->toolTip(column), QString());
+            QCOMPARE(item->toolTip(column), found(QString()));
         }
         const BoxSpec& shown = *std::find_if(boxes.begin(), boxes.end(), [&](const BoxSpec& b) {
             return QString::fromStdString(b.serial) == serial;
@@ -167,12 +173,13 @@ private slots:
         setResourceModuleFolders({settings_.path() + "/modules"});
         QVERIFY(LoadNewResourceModule(kLocaleEnglishUs) != nullptr);
         ReinitializeForms();
+        const QString where = QStringLiteral("Box found on vqtest0\n");
         QCOMPARE(row("1")->toolTip(3),
-                 QStringLiteral("Address also used by box 2\nAddress outside the subnets of "
-                                "interface vqtest0: the workstation cannot reach this box"));
-        QCOMPARE(row("3")->toolTip(3), QStringLiteral("Address of this workstation"));
+                 where + QStringLiteral("Address also used by box 2\nAddress outside the subnets of "
+                                        "interface vqtest0: the workstation cannot reach this box"));
+        QCOMPARE(row("3")->toolTip(3), where + QStringLiteral("Address of this workstation"));
         refreshWith({box("1", {192, 0, 2, 50}), box("2", {192, 0, 2, 50}), box("3", {192, 0, 2, 50})});
-        QCOMPARE(row("3")->toolTip(3), QStringLiteral("Address also used by boxes 1, 2"));
+        QCOMPARE(row("3")->toolTip(3), where + QStringLiteral("Address also used by boxes 1, 2"));
         QCOMPARE(colourOf(row("3"), 3), kRed);
     }
 
@@ -183,11 +190,11 @@ private slots:
         MainForm->RafraichirExecute();
         // The sweep's lists are gone: the row keeps what that sweep said, greyed out.
         QVERIFY(!colourOf(row("1"), 3).isValid());
-        QCOMPARE(row("1")->toolTip(3), QString::fromUtf8("Adresse également utilisée par le boîtier 2"));
+        QCOMPARE(row("1")->toolTip(3), found(QString::fromUtf8("Adresse également utilisée par le boîtier 2")));
         fleet_.succeed = true;
         refreshWith({box("1", {192, 0, 2, 50})});
         QVERIFY(!colourOf(row("1"), 3).isValid());
-        QCOMPARE(row("1")->toolTip(3), QString());
+        QCOMPARE(row("1")->toolTip(3), found(QString()));
     }
 };
 

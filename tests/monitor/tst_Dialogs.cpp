@@ -2,6 +2,9 @@
 // the message boxes answered by the test.
 #include <netinet/in.h>
 
+#include <algorithm>
+#include <cstring>
+
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,6 +15,7 @@
 #include "Configure.h"
 #include "Depanne.h"
 #include "Messages.h"
+#include "Progress.h"
 #include "TestSupport.h"
 #include "TphIPAddress.h"
 #include "ui_Configure.h"
@@ -367,6 +371,97 @@ private slots:
             form.ui->CancelDebloqueBitBtn->click();
         });
         QCOMPARE(form.exec(), int(mrCancel));
+    }
+
+    void wholeSerialNumber() {
+        // The unlock dialog shows what the program puts in its fields whole; its input
+        // limit of 10 is for typing, and comes back with a shorter text.
+        TDebloqueForm form;
+        QCOMPARE(form.ui->EditSerie->maxLength(), 10);
+        for (const char* serial : {"1234567890123456789", "2560", "0012345678", "12345678901"}) {
+            BoxSpec boxSpec;
+            boxSpec.serial = serial;
+            boxSpec.challenge = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123";
+            OneBox one(boxSpec);
+            form.Box = one.box;
+            QString shown, code;
+            int limit = 0;
+            onNextModal([&](QWidget*) {
+                shown = form.ui->EditSerie->text();
+                code = form.ui->EditDepanne->text();
+                limit = form.ui->EditSerie->maxLength();
+                form.ui->CancelDebloqueBitBtn->click();
+            });
+            form.exec();
+            QCOMPARE(shown, QString::fromLatin1(serial));
+            QCOMPARE(code, QStringLiteral("ABCDEFGHIJ"));
+            QCOMPARE(limit, std::max(10, static_cast<int>(std::strlen(serial))));
+        }
+    }
+
+    void dialogsShowThatTheyWait_data() {
+        QTest::addColumn<QString>("exchange");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("ping") << "ping" << QString::fromUtf8("Test de l'adresse 192.0.2.99...");
+        QTest::newRow("network command") << "configure" << QString::fromUtf8("Attente de la réponse du boîtier...");
+        QTest::newRow("unlock command") << "unlock" << QString::fromUtf8("Attente de la réponse du boîtier...");
+    }
+
+    void dialogsShowThatTheyWait() {
+        QFETCH(QString, exchange);
+        QFETCH(QString, text);
+        Workstation local(false, false, {{{192, 0, 2, 10}, {255, 255, 255, 0}}});
+        OneBox one(BoxSpec{});
+        TDebloqueForm unlock;
+        QDialog& dialog = exchange == "unlock" ? static_cast<QDialog&>(unlock) : *form_;
+        TWaitIndicator* indicator = exchange == "unlock" ? unlock.WaitIndicator : form_->WaitIndicator;
+        QList<QPushButton*> buttons =
+            exchange == "unlock" ? QList<QPushButton*>{unlock.ui->OkDebloqueBitBtn, unlock.ui->CancelDebloqueBitBtn}
+                                 : QList<QPushButton*>{form_->ui->OkBitBtn, form_->ui->CancelBitBtn};
+        struct Seen {
+            bool shown = false, buttonsHeld = false, stayedOpen = false;
+            QString text;
+        } seen;
+        const auto look = [&] {
+            seen.shown = indicator->isVisible();
+            seen.text = indicator->text();
+            seen.buttonsHeld = !buttons[0]->isEnabled() && !buttons[1]->isEnabled();
+            // Neither Escape nor the close button ends a dialog that waits.
+            QTest::keyClick(&dialog, Qt::Key_Escape);
+            dialog.close();
+            seen.stayedOpen = dialog.isVisible();
+        };
+        services().ping = [&](const sockaddr_storage&) {
+            if (exchange == "ping") onWindowThread(look);
+            return false;
+        };
+        services().configNetwork = [&](CVelqorinBoxOnNetwork&, const char*, bool, sockaddr_storage,
+                                       sockaddr_storage, bool, bool) {
+            if (exchange == "configure") onWindowThread(look);
+            return 0;
+        };
+        services().effacerMdp = [&](CVelqorinBoxOnNetwork&, const char*) {
+            onWindowThread(look);
+            return 0;
+        };
+        int result = 0;
+        if (exchange == "unlock") {
+            unlock.Box = one.box;
+            onNextModal([&](QWidget*) { unlock.ui->OkDebloqueBitBtn->click(); });
+            result = unlock.exec();
+        } else {
+            result = showConfigure(one.box, local.record.get(), [](TConfigureForm& f) {
+                f.ui->phIPAddress->setAddress(Octets{192, 0, 2, 99});
+                f.ui->OkBitBtn->click();
+            });
+        }
+        QVERIFY(seen.shown);
+        QCOMPARE(seen.text, text);
+        QVERIFY(seen.buttonsHeld);
+        QVERIFY(seen.stayedOpen);
+        QCOMPARE(result, int(mrOk));  // the exchange went on to its end
+        QVERIFY(!indicator->isVisible());
+        QVERIFY(buttons[0]->isEnabled() && buttons[1]->isEnabled());
     }
 
     void unlockClosesWithOkWhateverTheAnswer_data() {

@@ -8,9 +8,11 @@
 #include <QTest>
 #include <QTranslator>
 
+#include "BoxRows.h"
 #include "Configure.h"
 #include "Depanne.h"
 #include "Principal.h"
+#include "Progress.h"
 #include "Reinit.h"
 #include "Services.h"
 #include "ui_Configure.h"
@@ -142,6 +144,23 @@ private slots:
                                                  : QString::fromUtf8("Le mot de passe a été refusé ou la session a expiré"));
         QCOMPARE(configure->ui->CancelBitBtn->text(), english ? "&Cancel" : "&Annuler");
         QCOMPARE(MainForm->ui->MemoTrad->toPlainText().split('\n').size(), 20);
+        // The texts of a refresh's progress, the row tooltips and the dialogs' waits.
+        TSweepWatch::State listening;
+        listening.phase = TSweepWatch::Phase::Listening;
+        listening.names = {"vq0", "vq1"};
+        listening.count = 2;
+        QCOMPARE(TSweepWatch::text(listening), english ? "Listening on vq0, vq1" : QString::fromUtf8("Écoute de vq0, vq1"));
+        listening.names = {"vq1"};
+        listening.index = 1;
+        QCOMPARE(TSweepWatch::text(listening), english ? "Listening on vq1 (2 of 2)" : QString::fromUtf8("Écoute de vq1 (2 sur 2)"));
+        TSweepWatch::State link;
+        link.phase = TSweepWatch::Phase::DialUp;
+        link.names = {"ppp0"};
+        link.count = 1;
+        QCOMPARE(TSweepWatch::text(link), english ? "Dial-up link ppp0 (1 of 1)" : "Liaison ppp0 (1 sur 1)");
+        QCOMPARE(adapterToolTip("vq0"), english ? "Box found on vq0" : QString::fromUtf8("Boîtier trouvé sur vq0"));
+        QCOMPARE(TConfigureForm::tr("Attente de la réponse du boîtier..."),
+                 english ? "Waiting for the box to answer..." : QString::fromUtf8("Attente de la réponse du boîtier..."));
     }
 
     void versionCaptionWinsOverTheModule() {
@@ -151,7 +170,9 @@ private slots:
         MainForm = new TMainForm;
         QCOMPARE(MainForm->ui->BitBtn1->text(), QStringLiteral("Quit"));
         QCOMPARE(MainForm->windowTitle(), QStringLiteral("Velqorin Suite 4.2"));
-        QCOMPARE(QApplication::applicationDisplayName(), QStringLiteral("Velqorin Suite 4.2"));
+        // Only the main window's caption: a display name would be appended on X11 to the
+        // title of every dialog and message box.
+        QCOMPARE(QApplication::applicationDisplayName(), QCoreApplication::applicationName());
         QCoreApplication::processEvents();  // the change the translator posted arrives late
         QCOMPARE(MainForm->windowTitle(), QStringLiteral("Velqorin Suite 4.2"));
     }

@@ -199,11 +199,13 @@ private slots:
             QVERIFY(!ui().CheckBox1->isEnabled());
             QVERIFY(!MainForm->TimerConfig.isActive());
         };
+        fleet_.windowMs = 50;
         for (bool succeed : {true, false}) {
             checked = false;
             fleet_.succeed = succeed;
             MainForm->RafraichirExecute();
             QVERIFY(checked);
+            QVERIFY(!fleet_.onTheWindowThread);
             QVERIFY(QApplication::overrideCursor() == nullptr);
             QVERIFY(MainForm->StatusPanel0->text().isEmpty());
             QVERIFY(ui().RafraichirBitBtn->isEnabled());
@@ -211,6 +213,28 @@ private slots:
             QVERIFY(MainForm->TimerConfig.isActive());
             QCOMPARE(MainForm->TimerConfig.interval(), 60000);
         }
+    }
+
+    void rowsTellTheAdapterTheBoxAnsweredOn() {
+        BoxSpec a = box("1"), b = box("2");
+        a.adapter = "vq0";
+        b.adapter = "enp3s0";
+        refreshWith({a, b});
+        for (int column = 0; column < 8; ++column) {
+            QCOMPARE(list()->topLevelItem(0)->toolTip(column), QString::fromUtf8("Boîtier trouvé sur vq0"));
+            QCOMPARE(list()->topLevelItem(1)->toolTip(column), QString::fromUtf8("Boîtier trouvé sur enp3s0"));
+        }
+        // The same when the window shows the row: the view asks for it on hovering.
+        const QModelIndex index = list()->model()->index(1, 3);
+        QCOMPARE(index.data(Qt::ToolTipRole).toString(), QString::fromUtf8("Boîtier trouvé sur enp3s0"));
+    }
+
+    void noApplicationDisplayNameReachesTheTitles() {
+        // On X11 a display name would be appended to every window title ("Erreur — ...").
+        QCOMPARE(QApplication::applicationDisplayName(), QCoreApplication::applicationName());
+        QCOMPARE(ConfigureForm->windowTitle(), QStringLiteral("Configuration"));
+        QCOMPARE(DebloqueForm->windowTitle(), QStringLiteral("Debloquage du Mot de Passe Administrateur"));
+        QCOMPARE(MainForm->windowTitle(), QStringLiteral("Velqorin Network Monitor"));
     }
 
     void noBoxAnswers() {

@@ -326,6 +326,29 @@ private slots:
             QCOMPARE(status(), known ? QString() : MainForm->Message(15));
     }
 
+    void enterAddsNoItem() {
+        refreshWith({master("2555"), master("2600"), follower("2560", 2555, 1)});
+        edit("2560");
+        QVERIFY(followControlsEnabled());
+        const auto typeAndEnter = [](QComboBox* combo, const char* text) {
+            combo->lineEdit()->selectAll();
+            QTest::keyClicks(combo->lineEdit(), text);
+            QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
+        };
+        typeAndEnter(ui().ComboBoxMaster, "7777");
+        typeAndEnter(ui().ComboBoxFloor, "9");
+        QCOMPARE(ui().ComboBoxMaster->count(), 2);
+        QCOMPARE(ui().ComboBoxFloor->count(), 10);
+        QCOMPARE(ui().ComboBoxFloor->findText("9"), -1);
+        QCOMPARE(ui().ComboBoxMaster->findText("7777"), -1);
+        // The typed texts are what a send uses.
+        QCOMPARE(ui().ComboBoxMaster->currentText(), QString("7777"));
+        ui().ButtonValidConfig->click();
+        QCOMPARE(sent_.size(), 1);
+        QCOMPARE(sent_[0].master, 7777u);
+        QCOMPARE(sent_[0].floor, 9);
+    }
+
     void conversionError_data() {
         QTest::addColumn<bool>("masterCombo");
         QTest::addColumn<QString>("text");
