@@ -41,8 +41,9 @@ public:
     CVelqorinBoxOnNetwork* prev;
     char password[kPasswordSize];
 
-    // Copies the reply and at most 9999 characters of the adapter name, and links the
-    // new box after `previous` when there is one.
+    // Copies the reply and at most 9999 characters of the adapter name with its NUL (the
+    // bytes after it are left as they are), and links the new box after `previous` when
+    // there is one.
     CVelqorinBoxOnNetwork(CVelqorinBoxOnNetwork* previous, const TAnalyseBuffer* reply,
                           const char* adapterName);
     // Unlinks the box from its neighbours; the owner fixes its own first/last pointers.
