@@ -9,7 +9,6 @@
 // skipped. Rebuild/: a sweep that lists --boxes made-up boxes (no network), and the time
 // the window thread then spends rebuilding both lists, measured --runs times.
 #include <CLI/CLI.hpp>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -26,6 +25,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include "InsideLab.h"
 #include "Configure.h"
 #include "Depanne.h"
 #include "Exchange.h"
@@ -40,18 +40,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kHeartbeatMs = 2;
 
-// Raw frames leave only from inside a lab: the process's network namespace must be the
-// lab's workstation namespace, which `ip netns` keeps at /run/netns/NAME-ws.
-std::optional<std::string> outsideLab(const std::string& lab) {
-    if (lab.empty()) return "no --lab given; the refresh benchmark runs only inside a lab";
-    struct stat mine {}, theirs {};
-    const std::string path = "/run/netns/" + lab + "-ws";
-    if (::stat("/proc/self/ns/net", &mine) != 0 || ::stat(path.c_str(), &theirs) != 0)
-        return "lab " + lab + " is not up (no " + path + ")";
-    if (mine.st_dev != theirs.st_dev || mine.st_ino != theirs.st_ino)
-        return "not inside " + lab + "-ws; run it with `lab/lab exec " + lab + " ws ...`";
-    return std::nullopt;
-}
+using velqorin::bench::outsideLab;
 
 double msSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();

@@ -11,7 +11,6 @@
 // adapter after the other. AddBox/... and Memory/... need no lab.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -24,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "InsideLab.h"
 #include "velqorin/NetworkAnalyse.h"
 
 namespace {
@@ -42,18 +42,7 @@ struct Options {
 
 double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
-// Raw frames leave only from inside a lab: the process's network namespace must be the
-// lab's workstation namespace, which `ip netns` keeps at /run/netns/NAME-ws.
-std::optional<std::string> outsideLab(const std::string& lab) {
-    if (lab.empty()) return "no --lab given; the sweep benchmarks run only inside a lab";
-    struct stat mine {}, theirs {};
-    const std::string path = "/run/netns/" + lab + "-ws";
-    if (::stat("/proc/self/ns/net", &mine) != 0 || ::stat(path.c_str(), &theirs) != 0)
-        return "lab " + lab + " is not up (no " + path + ")";
-    if (mine.st_dev != theirs.st_dev || mine.st_ino != theirs.st_ino)
-        return "not inside " + lab + "-ws; run it with `lab/lab exec " + lab + " ws ...`";
-    return std::nullopt;
-}
+using velqorin::bench::outsideLab;
 
 // -- Sweeps in the lab -----------------------------------------------------------------
 

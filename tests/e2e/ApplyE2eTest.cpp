@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "FleetSupport.h"
+#include "harness/CliRun.h"
 #include "harness/Error.h"
 #include "harness/Fd.h"
 #include "harness/LabTest.h"
@@ -85,36 +86,6 @@ const std::string kSitePlan =
     "6009,yes,,,,,,,,\r\n"                                       // not found
     "6010,,,,no,,,,,\r\n";                                       // ambiguous
 
-struct CliRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-    double seconds = 0;
-};
-
-std::ostream& operator<<(std::ostream& os, const CliRun& run) {
-    return os << "exit " << run.exitCode << "\n--- stdout\n" << run.out << "--- stderr\n" << run.err;
-}
-
-Fd memoryFile(const char* name, const std::string& text = {}) {
-    Fd fd(::memfd_create(name, MFD_CLOEXEC));
-    if (!fd) throw HarnessError(systemError("memfd_create", errno));
-    if (!text.empty() &&
-        ::write(fd.get(), text.data(), text.size()) != static_cast<ssize_t>(text.size()))
-        throw HarnessError(systemError("write memfd", errno));
-    ::lseek(fd.get(), 0, SEEK_SET);
-    return fd;
-}
-
-std::string readBack(int fd) {
-    std::string text;
-    ::lseek(fd, 0, SEEK_SET);
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
-        text.append(buffer, static_cast<std::size_t>(n));
-    return text;
-}
-
 // A plan file for the length of a test.
 class PlanFile {
 public:
@@ -172,22 +143,7 @@ protected:
     // velqorin in the workstation namespace, in a session of its own so it has no terminal:
     // secrets come from `input` with --password-stdin.
     CliRun velqorin(const std::vector<std::string>& args, const std::string& input = {}) const {
-        std::vector<std::string> argv{"setsid", "--wait", "ip", "netns", "exec",
-                                      lab().workstation(), VELQORIN_CLI};
-        argv.insert(argv.end(), args.begin(), args.end());
-        Fd in = memoryFile("stdin", input);
-        Fd out = memoryFile("stdout");
-        Fd err = memoryFile("stderr");
-        const auto started = SteadyClock::now();
-        Child child = Child::spawn(argv, {in.get(), out.get(), err.get()});
-        const auto status = child.waitFor(120s);
-        CliRun run;
-        run.seconds = std::chrono::duration<double>(SteadyClock::now() - started).count();
-        const int waitStatus = status ? *status : child.terminate(0ms);
-        run.exitCode = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1;
-        run.out = readBack(out.get());
-        run.err = readBack(err.get()) + (status ? "" : "\n(killed: no end after 120 s)");
-        return run;
+        return runCli(lab().workstation(), VELQORIN_CLI, args, input, 120s);
     }
 
     SimProcess site() const { return SimProcess(simOn(lab().name, "br1", siteFleet())); }

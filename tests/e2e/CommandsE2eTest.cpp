@@ -23,6 +23,7 @@
 
 #include "harness/Error.h"
 #include "harness/Fd.h"
+#include "harness/CliRun.h"
 #include "harness/LabTest.h"
 #include "harness/Netns.h"
 #include "harness/Process.h"
@@ -489,56 +490,12 @@ TEST_F(BoxCommands, AnswersFromAnotherMacAndDiscoveryRepliesAreSkipped) {
 
 // ---------------------------------------------------------------- the velqorin tool
 
-struct CliRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-std::ostream& operator<<(std::ostream& os, const CliRun& run) {
-    return os << "exit " << run.exitCode << "\n--- stdout\n" << run.out << "--- stderr\n" << run.err;
-}
-
-// An anonymous file holding `text`, read from its start.
-Fd memoryFile(const char* name, const std::string& text = {}) {
-    Fd fd(::memfd_create(name, MFD_CLOEXEC));
-    if (!fd) throw HarnessError(systemError("memfd_create", errno));
-    if (!text.empty() &&
-        ::write(fd.get(), text.data(), text.size()) != static_cast<ssize_t>(text.size()))
-        throw HarnessError(systemError("write memfd", errno));
-    ::lseek(fd.get(), 0, SEEK_SET);
-    return fd;
-}
-
-std::string readBack(const Fd& fd) {
-    std::string text;
-    ::lseek(fd.get(), 0, SEEK_SET);
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::read(fd.get(), buffer, sizeof buffer)) > 0)
-        text.append(buffer, static_cast<std::size_t>(n));
-    return text;
-}
-
 class Cli : public LabTest {
 protected:
     // velqorin in the workstation namespace, in a session of its own so it has no terminal
     // to ask: questions go unanswered, secrets come from `input` with --password-stdin.
     CliRun velqorin(const std::vector<std::string>& args, const std::string& input = {}) {
-        std::vector<std::string> argv{"setsid", "--wait", "ip", "netns", "exec", lab().workstation(),
-                                      VELQORIN_CLI};
-        argv.insert(argv.end(), args.begin(), args.end());
-        Fd in = memoryFile("stdin", input);
-        Fd out = memoryFile("stdout");
-        Fd err = memoryFile("stderr");
-        Child child = Child::spawn(argv, {in.get(), out.get(), err.get()});
-        const auto status = child.waitFor(60s);
-        CliRun run;
-        const int waitStatus = status ? *status : child.terminate(0ms);
-        run.exitCode = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1;
-        run.out = readBack(out);
-        run.err = readBack(err) + (status ? "" : "\n(killed: no end after 60 s)");
-        return run;
+        return runCli(lab().workstation(), VELQORIN_CLI, args, input, 60s);
     }
 
     // `velqorin scan --json` of vq0, by serial number.

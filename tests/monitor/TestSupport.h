@@ -150,13 +150,13 @@ struct FakeFleet {
                 dialUp->adapter(dialUp->context, "ppp0", 0, 1);
             if (!succeed) return false;
             CVelqorinNetworkInterface* last = nullptr;
-            for (const InterfaceSpec& spec : interfaces) {
+            for (const InterfaceSpec& recorded : interfaces) {
                 unsigned char mac[8] = {};
-                std::memcpy(mac, spec.mac.data(), spec.mac.size());
-                last = new CVelqorinNetworkInterface(last, spec.name.c_str(), mac);
+                std::memcpy(mac, recorded.mac.data(), recorded.mac.size());
+                last = new CVelqorinNetworkInterface(last, recorded.name.c_str(), mac);
                 if (analyser.firstInterface == nullptr) analyser.firstInterface = last;
                 ++analyser.interfaceCount;
-                for (const auto& [ip, mask] : spec.addresses)
+                for (const auto& [ip, mask] : recorded.addresses)
                     last->addIpAddress(addressBlock(ip), addressBlock(mask));
             }
             for (const BoxSpec& boxSpec : boxes) {
