@@ -57,23 +57,21 @@ TSweepWatch::TSweepWatch(const TExchange& exchange)
       windowStart_(SteadyClock::now()) {}
 
 void TSweepWatch::turnedToAdapter(void* self, const char* name, int index, int count) {
-    TSweepWatch& watch = watchOf(self);
-    const std::lock_guard lock(watch.mutex_);
-    watch.state_.phase = Phase::Asking;
-    watch.state_.names.assign(1, name != nullptr ? name : "");
-    watch.state_.index = index;
-    watch.state_.count = count;
-    // The request goes out now; the window is measured from it until the sweep says more.
-    watch.windowStart_ = SteadyClock::now();
+    watchOf(self).turnedTo(Phase::Asking, name, index, count);
 }
 
 void TSweepWatch::turnedToLink(void* self, const char* name, int index, int count) {
-    TSweepWatch& watch = watchOf(self);
-    const std::lock_guard lock(watch.mutex_);
-    watch.state_.phase = Phase::DialUp;
-    watch.state_.names.assign(1, name != nullptr ? name : "");
-    watch.state_.index = index;
-    watch.state_.count = count;
+    watchOf(self).turnedTo(Phase::DialUp, name, index, count);
+}
+
+void TSweepWatch::turnedTo(Phase phase, const char* name, int index, int count) {
+    const std::lock_guard lock(mutex_);
+    state_.phase = phase;
+    state_.names.assign(1, name != nullptr ? name : "");
+    state_.index = index;
+    state_.count = count;
+    // The request goes out now; the window is measured from it until the sweep says more.
+    if (phase == Phase::Asking) windowStart_ = SteadyClock::now();
 }
 
 void TSweepWatch::listened(void* self, const char* const* names, int count, int elapsedMs) {

@@ -61,6 +61,7 @@ private:
 
     static void turnedToAdapter(void* self, const char* name, int index, int count);
     static void turnedToLink(void* self, const char* name, int index, int count);
+    void turnedTo(Phase phase, const char* name, int index, int count);
     static void listened(void* self, const char* const* names, int count, int elapsedMs);
     static bool stopAsked(void* self);
 

@@ -61,11 +61,6 @@ std::string blockIp(const sockaddr_storage& block) {
     return ipText(reinterpret_cast<const std::uint8_t*>(&block) + 4);
 }
 
-std::string joinedText(const std::vector<std::string>& parts, const char* separator) {
-    std::string text;
-    for (const auto& part : parts) text += (text.empty() ? "" : separator) + part;
-    return text;
-}
 
 std::string boxCount(std::size_t n) {
     return std::to_string(n) + (n == 1 ? " box" : " boxes");
@@ -129,6 +124,32 @@ std::string addressSummary(const std::vector<BoxRow>& rows) {
            " not reachable from the adapter " + (unreachable == 1 ? "it" : "they") + " answered on";
 }
 
+std::string joinedText(const std::vector<std::string>& parts, const char* separator) {
+    std::string text;
+    for (const auto& part : parts) text += (text.empty() ? "" : separator) + part;
+    return text;
+}
+
+std::string columnsText(const std::vector<std::vector<std::string>>& cells) {
+    std::vector<std::size_t> width;
+    for (const auto& line : cells) {
+        width.resize(std::max(width.size(), line.size()), 0);
+        for (std::size_t i = 0; i < line.size(); ++i) width[i] = std::max(width[i], line[i].size());
+    }
+    std::ostringstream out;
+    for (const auto& line : cells) {
+        // Empty last cells are left out, so no line ends in spaces.
+        std::size_t shown = line.size();
+        while (shown > 0 && line[shown - 1].empty()) --shown;
+        for (std::size_t i = 0; i < shown; ++i) {
+            out << line[i];
+            if (i + 1 < shown) out << std::string(width[i] - line[i].size() + 2, ' ');
+        }
+        out << '\n';
+    }
+    return out.str();
+}
+
 std::string tableText(const std::vector<BoxRow>& rows) {
     const std::vector<std::string> header = {"Serial", "MAC",     "DHCP",    "IP address",
                                              "Mask",   "Neighbourhood", "Link", "Version",
@@ -138,21 +159,7 @@ std::string tableText(const std::vector<BoxRow>& rows) {
         cells.push_back({r.serial, r.mac, modeShown(r.addressMode), r.ip, r.mask,
                          r.neighbourhood ? "yes" : "no", r.link, r.version, r.adapter,
                          syncShown(r), noteText(r)});
-    std::vector<std::size_t> width(header.size(), 0);
-    for (const auto& line : cells)
-        for (std::size_t i = 0; i < line.size(); ++i) width[i] = std::max(width[i], line[i].size());
-    std::ostringstream out;
-    for (const auto& line : cells) {
-        // Most boxes have no note: their lines end with the last cell that says something.
-        std::size_t shown = line.size();
-        while (shown > 1 && line[shown - 1].empty()) --shown;
-        for (std::size_t i = 0; i < shown; ++i) {
-            out << line[i];
-            if (i + 1 < shown) out << std::string(width[i] - line[i].size() + 2, ' ');
-        }
-        out << '\n';
-    }
-    return out.str();
+    return columnsText(cells);
 }
 
 std::string jsonText(const std::vector<BoxRow>& rows) {

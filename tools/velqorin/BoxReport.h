@@ -47,6 +47,10 @@ std::string noteText(const BoxRow& row);
 std::string addressSummary(const std::vector<BoxRow>& rows);
 
 std::string tableText(const std::vector<BoxRow>& rows);
+// The parts one after the other with `separator` between them.
+std::string joinedText(const std::vector<std::string>& parts, const char* separator);
+// Lines of cells in columns two spaces apart, each column as wide as its widest cell.
+std::string columnsText(const std::vector<std::vector<std::string>>& cells);
 std::string jsonText(const std::vector<BoxRow>& rows);
 std::string csvText(const std::vector<BoxRow>& rows);
 

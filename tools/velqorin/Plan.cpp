@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "BoxReport.h"
 #include "Csv.h"
 
 namespace velqorin::cli {
@@ -419,32 +420,6 @@ const char* resultWord(RowResult result) {
 
 namespace {
 
-std::string columnsText(const std::vector<std::vector<std::string>>& cells) {
-    std::vector<std::size_t> width;
-    for (const auto& line : cells) {
-        width.resize(std::max(width.size(), line.size()), 0);
-        for (std::size_t i = 0; i < line.size(); ++i) width[i] = std::max(width[i], line[i].size());
-    }
-    std::ostringstream out;
-    for (const auto& line : cells) {
-        // The last cell is not padded, so no line ends in spaces.
-        std::size_t last = line.size();
-        while (last > 0 && line[last - 1].empty()) --last;
-        for (std::size_t i = 0; i < last; ++i) {
-            out << line[i];
-            if (i + 1 < last) out << std::string(width[i] - line[i].size() + 2, ' ');
-        }
-        out << '\n';
-    }
-    return out.str();
-}
-
-std::string joined(const std::vector<std::string>& parts, const char* separator) {
-    std::string text;
-    for (const auto& p : parts) text += (text.empty() ? "" : separator) + p;
-    return text;
-}
-
 std::string dumped(const nlohmann::json& value) {
     // Serial numbers and details come partly from the wire: bytes that are not UTF-8 are
     // replaced, not fatal.
@@ -464,7 +439,7 @@ std::string outcomeTable(const std::vector<RowOutcome>& outcomes) {
     for (const auto& [result, count] : counts)
         summary.push_back(std::to_string(count) + " " + resultWord(result));
     return columnsText(cells) + std::to_string(outcomes.size()) + " row" +
-           (outcomes.size() == 1 ? "" : "s") + ": " + joined(summary, ", ") + "\n";
+           (outcomes.size() == 1 ? "" : "s") + ": " + joinedText(summary, ", ") + "\n";
 }
 
 std::string outcomeJson(const std::vector<RowOutcome>& outcomes) {
