@@ -12,6 +12,29 @@
 
 using namespace velqorin;
 
+namespace {
+
+// Asks the box at `address` and lists it on the dial-up adapter; a stop ends the
+// exchange early, as if the box had not answered in time.
+void listDialUpBox(CVelqorinNetworkAnalyse& analyser, const char* address,
+                   const StopCheck& stopped) {
+    char text[INET_ADDRSTRLEN] = {};
+    const std::size_t length = strnlen(address, sizeof text);
+    if (length == sizeof text) return;  // longer than any dotted address
+    std::memcpy(text, address, length);
+    std::array<std::uint8_t, 4> remote{};
+    if (inet_pton(AF_INET, text, remote.data()) != 1) return;
+
+    const auto received = fetchInfoAnswer(remote, infoQueryLimits(), stopped);
+    if (!received) return;
+    const auto answer = parseInfoAnswer(*received);
+    if (!answer) return;
+    const TAnalyseBuffer record = dialUpRecord(*answer, remote);
+    analyser.AddBox(&record, kDialUpAdapterName);
+}
+
+}  // namespace
+
 bool CVelqorinNetworkAnalyse::Analyse(bool withDialUp) {
     const bool swept = Analyse();
     if (!withDialUp) return swept;
@@ -25,17 +48,20 @@ bool CVelqorinNetworkAnalyse::Analyse_Ras(const SweepObserver* observer) {
     try {
         const auto links = hostNetwork().pointToPointLinks();
         if (!links) return false;
-        const auto stop = [observer] {
-            return observer != nullptr && observer->stopRequested != nullptr &&
-                   observer->stopRequested(observer->context);
-        };
+        StopCheck stop;
+        if (observer != nullptr && observer->stopRequested != nullptr)
+            stop = [observer] { return observer->stopRequested(observer->context); };
         // Every link is asked, however many there are.
         const int count = static_cast<int>(links->size());
-        for (int index = 0; index < count && !stop(); ++index) {
+        for (int index = 0; index < count && !(stop && stop()); ++index) {
             const PointToPointLink& link = (*links)[static_cast<std::size_t>(index)];
             if (observer != nullptr && observer->adapter != nullptr)
                 observer->adapter(observer->context, link.name.c_str(), index, count);
-            RecupVelqorinInfo(this, ipText(link.remote.data()).c_str());
+            try {
+                listDialUpBox(*this, ipText(link.remote.data()).c_str(), stop);
+            } catch (const std::exception&) {
+                // No box for this link, as for one that did not answer; the next is asked.
+            }
         }
         return true;
     } catch (const std::exception&) {
@@ -47,19 +73,7 @@ bool CVelqorinNetworkAnalyse::RecupVelqorinInfo(CVelqorinNetworkAnalyse* analyse
                                                 const char* address) {
     if (analyser == nullptr || address == nullptr) return true;
     try {
-        char text[INET_ADDRSTRLEN] = {};
-        const std::size_t length = strnlen(address, sizeof text);
-        if (length == sizeof text) return true;  // longer than any dotted address
-        std::memcpy(text, address, length);
-        std::array<std::uint8_t, 4> remote{};
-        if (inet_pton(AF_INET, text, remote.data()) != 1) return true;
-
-        const auto received = fetchInfoAnswer(remote);
-        if (!received) return true;
-        const auto answer = parseInfoAnswer(*received);
-        if (!answer) return true;
-        const TAnalyseBuffer record = dialUpRecord(*answer, remote);
-        analyser->AddBox(&record, kDialUpAdapterName);
+        listDialUpBox(*analyser, address, {});
     } catch (const std::exception&) {
         // Out of memory: no box, as for a box that did not answer.
     }

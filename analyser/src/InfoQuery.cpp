@@ -37,34 +37,39 @@ private:
     int fd_;
 };
 
-// Waits for `events` on `fd` until `deadline`. False on time-out or failure.
-bool waitFor(int fd, short events, SteadyClock::time_point deadline) {
+// Waits for `events` on `fd` until `deadline` or until `stopped` says so. False on
+// time-out, stop or failure.
+bool waitFor(int fd, short events, SteadyClock::time_point deadline, const StopCheck& stopped) {
     for (;;) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now());
+        if (stopped && stopped()) return false;
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now());
         if (left.count() <= 0) return false;
+        if (stopped) left = std::min(left, kStopCheckPeriod);
         pollfd p{fd, events, 0};
         const int n = ::poll(&p, 1, static_cast<int>(left.count()));
         if (n < 0 && errno == EINTR) continue;
+        if (n == 0 && stopped) continue;  // a slice is over, not the wait
         // Errors and hang-ups count as ready: the read or write that follows tells which.
         return n > 0;
     }
 }
 
 bool connectWithin(int fd, const std::array<std::uint8_t, 4>& address, std::uint16_t port,
-                   std::chrono::milliseconds limit) {
+                   std::chrono::milliseconds limit, const StopCheck& stopped) {
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(port);
     std::memcpy(&to.sin_addr, address.data(), address.size());
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0) return true;
     if (errno != EINPROGRESS && errno != EINTR) return false;
-    if (!waitFor(fd, POLLOUT, SteadyClock::now() + limit)) return false;
+    if (!waitFor(fd, POLLOUT, SteadyClock::now() + limit, stopped)) return false;
     int error = 0;
     socklen_t size = sizeof error;
     return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
 }
 
-bool sendAll(int fd, std::string_view bytes, SteadyClock::time_point deadline) {
+bool sendAll(int fd, std::string_view bytes, SteadyClock::time_point deadline,
+             const StopCheck& stopped) {
     while (!bytes.empty()) {
         // MSG_NOSIGNAL: a box that resets the connection must not kill the caller with SIGPIPE.
         const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
@@ -73,7 +78,8 @@ bool sendAll(int fd, std::string_view bytes, SteadyClock::time_point deadline) {
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && waitFor(fd, POLLOUT, deadline))
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) &&
+            waitFor(fd, POLLOUT, deadline, stopped))
             continue;
         return false;
     }
@@ -92,16 +98,18 @@ ScopedInfoQueryLimits::ScopedInfoQueryLimits(const InfoQueryLimits& limits)
 ScopedInfoQueryLimits::~ScopedInfoQueryLimits() { currentLimits = previous_; }
 
 std::optional<std::string> fetchInfoAnswer(const std::array<std::uint8_t, 4>& address,
-                                           const InfoQueryLimits& limits) {
+                                           const InfoQueryLimits& limits,
+                                           const StopCheck& stopped) {
     const TcpSocket s;
     if (s.get() < 0) return std::nullopt;
     // The request goes out in one segment, not held back waiting for more.
     const int on = 1;
     if (::setsockopt(s.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0) return std::nullopt;
-    if (!connectWithin(s.get(), address, limits.port, limits.connect)) return std::nullopt;
+    if (!connectWithin(s.get(), address, limits.port, limits.connect, stopped))
+        return std::nullopt;
 
     const auto deadline = SteadyClock::now() + limits.answer;
-    if (!sendAll(s.get(), kInfoRequest, deadline)) return std::nullopt;
+    if (!sendAll(s.get(), kInfoRequest, deadline, stopped)) return std::nullopt;
 
     // A box may send its answer in several segments: one read is not the whole answer.
     std::string answer;
@@ -118,7 +126,8 @@ std::optional<std::string> fetchInfoAnswer(const std::array<std::uint8_t, 4>& ad
         }
         if (n == 0) break;  // the box closed its side
         if (errno == EINTR) continue;
-        if ((errno == EAGAIN || errno == EWOULDBLOCK) && waitFor(s.get(), POLLIN, deadline))
+        if ((errno == EAGAIN || errno == EWOULDBLOCK) &&
+            waitFor(s.get(), POLLIN, deadline, stopped))
             continue;
         break;  // reset, or the time is up
     }

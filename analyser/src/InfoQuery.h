@@ -6,6 +6,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -23,13 +24,20 @@ struct InfoQueryLimits {
 // What fetchInfoAnswer uses: the defaults above unless a ScopedInfoQueryLimits is alive.
 const InfoQueryLimits& infoQueryLimits();
 
+// Asked during every wait; true ends the exchange as a time-out would.
+using StopCheck = std::function<bool()>;
+
 // Connects to `address` (network order) and sends kInfoRequest; then reads until the
 // bytes hold every tag of an answer, the box closes or resets the connection,
 // kInfoAnswerLimit bytes are in, or the answer time is up, and returns what came in.
 // Nothing when the connection or the sending fails. The connection is shut down and
-// closed on every path.
+// closed on every path. With `stopped`, a wait lasts at most kStopCheckPeriod between
+// two checks, so that a program that closes is not held for the full limits.
 std::optional<std::string> fetchInfoAnswer(const std::array<std::uint8_t, 4>& address,
-                                           const InfoQueryLimits& limits = infoQueryLimits());
+                                           const InfoQueryLimits& limits = infoQueryLimits(),
+                                           const StopCheck& stopped = {});
+
+inline constexpr std::chrono::milliseconds kStopCheckPeriod{50};
 
 // Other limits (another port, shorter times) for the object's lifetime; for tests.
 class ScopedInfoQueryLimits {

@@ -117,6 +117,26 @@ TEST_F(DialUpFixture, ASilentOrBrokenFarEndDoesNotKeepTheOthersFromBeingFound) {
     EXPECT_LT(took, 4 * 1.6) << "a link took longer than its connect and answer times";
 }
 
+TEST_F(DialUpFixture, AStopEndsTheWaitOnASilentFarEndAndAsksNoFurtherLink) {
+    farEnd(2, {{}, End::Hold});
+    LoopbackBox& second = farEnd(3, answering(answer("1002")));
+    limits->answer = 5s;  // far longer than the stop below comes
+    struct Stop {
+        std::chrono::steady_clock::time_point at;
+    } stop{std::chrono::steady_clock::now() + 300ms};
+    CVelqorinNetworkAnalyse::SweepObserver observer{};
+    observer.context = &stop;
+    observer.stopRequested = [](void* context) {
+        return std::chrono::steady_clock::now() >= static_cast<Stop*>(context)->at;
+    };
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(analyser.Analyse_Ras(&observer));
+    const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(took, 2.5) << "the stop did not end the wait for the silent far end";
+    EXPECT_EQ(second.connections(), 0);
+    EXPECT_EQ(analyser.CountBox(), 0);
+}
+
 TEST_F(DialUpFixture, DialUpBoxesComeAfterTheLanBoxes) {
     net.link.add("eth0").onSend = [](FakeAdapter& a, const Bytes& request) {
         TAnalyseBuffer reply;

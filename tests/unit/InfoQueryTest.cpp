@@ -66,6 +66,21 @@ TEST(InfoQuery, ABoxThatNeverAnswersCostsTheAnswerTime) {
     EXPECT_LT(took, 3.0);
 }
 
+TEST(InfoQuery, AStopEndsTheWaitAndKeepsWhatCameIn) {
+    const std::string piece = kAnswer.substr(0, 30);
+    LoopbackBox box("127.0.0.1", {{{0ms, piece}}, End::Hold});
+    const auto stopAt = std::chrono::steady_clock::now() + 300ms;
+    std::optional<std::string> received;
+    const double took = secondsOf([&] {
+        received = fetchInfoAnswer(kLoopback, limitsFor(box),
+                                   [&] { return std::chrono::steady_clock::now() >= stopAt; });
+    });
+    ASSERT_TRUE(received);
+    EXPECT_EQ(*received, piece);
+    EXPECT_GE(took, 0.29);
+    EXPECT_LT(took, 3.0) << "waited for the answer time although a stop was asked";
+}
+
 TEST(InfoQuery, ATrickleOfBytesStopsAtTheAnswerTime) {
     // A box that keeps sending without ever completing the answer holds no one for good.
     BoxScript script;
