@@ -14,10 +14,7 @@ using namespace velqorin;
 
 namespace {
 
-// Asks the box at `address` and lists it on the dial-up adapter; a stop ends the
-// exchange early, as if the box had not answered in time.
-void listDialUpBox(CVelqorinNetworkAnalyse& analyser, const char* address,
-                   const StopCheck& stopped) {
+void askAndList(CVelqorinNetworkAnalyse& analyser, const char* address, const StopCheck& stopped) {
     char text[INET_ADDRSTRLEN] = {};
     const std::size_t length = strnlen(address, sizeof text);
     if (length == sizeof text) return;  // longer than any dotted address
@@ -31,6 +28,17 @@ void listDialUpBox(CVelqorinNetworkAnalyse& analyser, const char* address,
     if (!answer) return;
     const TAnalyseBuffer record = dialUpRecord(*answer, remote);
     analyser.AddBox(&record, kDialUpAdapterName);
+}
+
+// Asks the box at `address` and lists it on the dial-up adapter; a stop ends the
+// exchange early, as if the box had not answered in time.
+void listDialUpBox(CVelqorinNetworkAnalyse& analyser, const char* address,
+                   const StopCheck& stopped) noexcept {
+    try {
+        askAndList(analyser, address, stopped);
+    } catch (const std::exception&) {
+        // Out of memory: no box, as for a box that did not answer.
+    }
 }
 
 }  // namespace
@@ -57,11 +65,7 @@ bool CVelqorinNetworkAnalyse::Analyse_Ras(const SweepObserver* observer) {
             const PointToPointLink& link = (*links)[static_cast<std::size_t>(index)];
             if (observer != nullptr && observer->adapter != nullptr)
                 observer->adapter(observer->context, link.name.c_str(), index, count);
-            try {
-                listDialUpBox(*this, ipText(link.remote.data()).c_str(), stop);
-            } catch (const std::exception&) {
-                // No box for this link, as for one that did not answer; the next is asked.
-            }
+            listDialUpBox(*this, ipText(link.remote.data()).c_str(), stop);
         }
         return true;
     } catch (const std::exception&) {
@@ -71,11 +75,6 @@ bool CVelqorinNetworkAnalyse::Analyse_Ras(const SweepObserver* observer) {
 
 bool CVelqorinNetworkAnalyse::RecupVelqorinInfo(CVelqorinNetworkAnalyse* analyser,
                                                 const char* address) {
-    if (analyser == nullptr || address == nullptr) return true;
-    try {
-        listDialUpBox(*analyser, address, {});
-    } catch (const std::exception&) {
-        // Out of memory: no box, as for a box that did not answer.
-    }
+    if (analyser != nullptr && address != nullptr) listDialUpBox(*analyser, address, {});
     return true;
 }
