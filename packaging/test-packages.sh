@@ -130,7 +130,7 @@ for need in "$programs_package:$lib_package (=" "$programs_package:libcap2-bin" 
   grep -qF -- "${need#*:}" <<<"$(depends "${need%%:*}")" ||
     fail "${need%%:*} does not depend on ${need#*:}: $(depends "${need%%:*}")"
 done
-dpkg-deb --info "$(deb_of "$lib_package")" shlibs | grep -q "^libVelqorinNetworkAnalyser 0 $lib_package" ||
+grep -q "^libVelqorinNetworkAnalyser 0 $lib_package" <<<"$(dpkg-deb --info "$(deb_of "$lib_package")" shlibs)" ||
   fail "$lib_package has no shlibs entry for libVelqorinNetworkAnalyser.so.0"
 mkdir "$work/content"
 dpkg-deb -x "$(deb_of "$programs_package")" "$work/content"
@@ -172,8 +172,9 @@ done
 for binary in /usr/bin/velqorin /usr/bin/VelqorinNetworkMonitor "$libdir/libVelqorinNetworkAnalyser.so.0"; do
   readelf -d "$binary" | grep -E 'RPATH|RUNPATH' && fail "$binary has a run path"
 done
-# With /lib a link to /usr/lib, the cache may name either.
-ldconfig -p | grep -qE "libVelqorinNetworkAnalyser.so.0 .*=> (/usr)?/lib/$multiarch/libVelqorinNetworkAnalyser.so.0\$" ||
+# With /lib a link to /usr/lib, the cache may name either. Not piped into grep -q: under
+# pipefail, grep leaving at the first match may kill ldconfig with SIGPIPE and fail the test.
+grep -qE "libVelqorinNetworkAnalyser.so.0 .*=> (/usr)?/lib/$multiarch/libVelqorinNetworkAnalyser.so.0\$" <<<"$(ldconfig -p)" ||
   fail "the loader's cache does not know libVelqorinNetworkAnalyser.so.0"
 
 step "the lab $lab and the box simulator"
@@ -238,7 +239,7 @@ pkg-config --exists velqorin-network-analyser || fail "pkg-config does not know 
 # shellcheck disable=SC2046
 cc -Wall -Wextra -Werror -o "$work/client" "$work/package_client.c" \
   $(pkg-config --cflags --libs velqorin-network-analyser) || fail "cannot build against the installed library"
-readelf -d "$work/client" | grep -q 'NEEDED.*libVelqorinNetworkAnalyser.so.0' || fail "the client does not use the shared library"
+grep -q 'NEEDED.*libVelqorinNetworkAnalyser.so.0' <<<"$(readelf -d "$work/client")" || fail "the client does not use the shared library"
 lab/lab exec "$lab" ws "$work/client" >"$work/client.out" || fail "the client failed"
 [ "$(head -1 "$work/client.out")" = "$(wc -l <<<"$fleet_serials")" ] ||
   fail "the client counted $(head -1 "$work/client.out") boxes, expected $(wc -l <<<"$fleet_serials")"
@@ -250,7 +251,7 @@ cmake -S tests/packaging/cmake-client -B "$work/cmake-client" -G Ninja \
   -DCLIENT_SOURCE="$work/package_client.c" >"$work/cmake-client.log" 2>&1 &&
   cmake --build "$work/cmake-client" >>"$work/cmake-client.log" 2>&1 ||
   { cat "$work/cmake-client.log"; fail "cannot build with find_package(VelqorinNetworkAnalyser)"; }
-readelf -d "$work/cmake-client/client" | grep -q 'NEEDED.*libVelqorinNetworkAnalyser.so.0' ||
+grep -q 'NEEDED.*libVelqorinNetworkAnalyser.so.0' <<<"$(readelf -d "$work/cmake-client/client")" ||
   fail "the CMake-built client does not use the shared library"
 lab/lab down "$lab" >/dev/null
 
