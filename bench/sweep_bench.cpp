@@ -65,7 +65,7 @@ struct Seen {
         s->dropped += dropped;
     }
     CVelqorinNetworkAnalyse::SweepObserver observer() {
-        return {this, &Seen::turn, nullptr, &Seen::done, nullptr};
+        return {this, &Seen::turn, nullptr, &Seen::done, nullptr, nullptr};
     }
 };
 

@@ -52,8 +52,8 @@ QString joined(const std::vector<std::string>& names) {
 TSweepWatch::TSweepWatch(const TExchange& exchange)
     : exchange_(exchange),
       ethernet_{this, &TSweepWatch::turnedToAdapter, &TSweepWatch::listened, nullptr,
-                &TSweepWatch::stopAsked},
-      dialUp_{this, &TSweepWatch::turnedToLink, nullptr, nullptr, &TSweepWatch::stopAsked},
+                &TSweepWatch::stopAsked, nullptr},
+      dialUp_{this, &TSweepWatch::turnedToLink, nullptr, nullptr, &TSweepWatch::stopAsked, nullptr},
       windowStart_(SteadyClock::now()) {}
 
 void TSweepWatch::turnedToAdapter(void* self, const char* name, int index, int count) {

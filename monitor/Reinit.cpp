@@ -1,5 +1,6 @@
 #include "Reinit.h"
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 
@@ -9,6 +10,8 @@
 #include <QSettings>
 #include <QTranslator>
 #include <QWidget>
+
+#include "velqorin/NetworkAnalyse.h"
 
 namespace velqorin::monitor {
 
@@ -66,15 +69,32 @@ QString readLanguage(const QString& settingsFile) {
     return value.typeId() == QMetaType::QString ? value.toString() : QString();
 }
 
-bool oneAdapterAtATime() {
+namespace {
+
+// The user's value of `key` when the user's file sets it, else the machine's.
+QVariant sweepSetting(const QString& key) {
     for (const QString& file : {userSettingsFile(), machineSettingsFile()}) {
         if (!QFileInfo(file).isFile()) continue;
         const QSettings settings(file, QSettings::IniFormat);
-        const QVariant value = settings.value(QStringLiteral("OneAdapterAtATime"));
-        if (value.isValid())
-            return value.toString().compare(QStringLiteral("true"), Qt::CaseInsensitive) == 0;
+        const QVariant value = settings.value(key);
+        if (value.isValid()) return value;
     }
-    return false;
+    return {};
+}
+
+}  // namespace
+
+bool oneAdapterAtATime() {
+    const QVariant value = sweepSetting(QStringLiteral("OneAdapterAtATime"));
+    return value.isValid() &&
+           value.toString().compare(QStringLiteral("true"), Qt::CaseInsensitive) == 0;
+}
+
+int discoveryRequests() {
+    bool number = false;
+    const int requests = sweepSetting(QStringLiteral("Requests")).toString().trimmed().toInt(&number);
+    if (!number) return CVelqorinNetworkAnalyse::kDefaultRequests;
+    return std::clamp(requests, 1, CVelqorinNetworkAnalyse::kMaxRequests);
 }
 
 bool wantsEnglish(const QString& userLanguage, const QString& machineLanguage) {

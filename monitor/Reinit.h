@@ -31,6 +31,9 @@ QString readLanguage(const QString& settingsFile);
 // it, in the machine's): sweep one adapter after the other, as the library's
 // ExternAnalyse does, instead of listening to all adapters at once.
 bool oneAdapterAtATime();
+// Requests=N in the same files, the same way: how often the sweep that listens to every
+// adapter at once sends its request on each (1 to 5; 3 when neither file gives a number).
+int discoveryRequests();
 // English when the user says "en", or says nothing (or "0") and the machine says "en".
 // Exact, case-sensitive comparisons.
 bool wantsEnglish(const QString& userLanguage, const QString& machineLanguage);

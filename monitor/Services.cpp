@@ -15,7 +15,8 @@ namespace {
 bool realSweep(CVelqorinNetworkAnalyse& analyser, bool withDialUp, const SweepObservers& observers) {
     const bool swept = oneAdapterAtATime()
                            ? analyser.AnalyseAdapters(nullptr, 0, observers.ethernet)
-                           : analyser.AnalyseConcurrently(nullptr, 0, observers.ethernet);
+                           : analyser.AnalyseConcurrently(nullptr, 0, observers.ethernet,
+                                                          discoveryRequests());
     if (!withDialUp) return swept;
     const bool dialled = analyser.Analyse_Ras(observers.dialUp);
     return swept && dialled;

@@ -95,11 +95,12 @@ bool LinkReceive(AdapterSlot& slot, const FrameStep& step) {
 }
 
 std::vector<std::size_t> LinkReceiveAny(const std::vector<AdapterSlot*>& slots,
-                                        const AdapterFrameStep& step) {
+                                        const AdapterFrameStep& step,
+                                        std::chrono::milliseconds timeout) {
     std::vector<LinkAdapter*> adapters;
     adapters.reserve(slots.size());
     for (AdapterSlot* slot : slots) adapters.push_back(slot->get());
-    auto failed = currentLink().receiveAny(adapters, kReadTimeout, step);
+    auto failed = currentLink().receiveAny(adapters, timeout, step);
     if (!failed.empty()) fail(adapters[failed.front()]->error());
     return failed;
 }

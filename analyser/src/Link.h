@@ -117,11 +117,13 @@ bool LinkSend(AdapterSlot& slot, const TAnalyseBuffer& frame);
 // One batch: returns when a frame is there or after about a second. The slot stays open
 // whatever happens.
 bool LinkReceive(AdapterSlot& slot, const FrameStep& step);
-// One batch over several slots, each holding an open adapter: returns when frames are there on any of them or
-// after about a second, having offered each frame with its slot's position in `slots`.
-// Returns the positions whose read failed, in order; every slot stays open.
+// One batch over several slots, each holding an open adapter: returns when frames are
+// there on any of them or after `timeout`, having offered each frame with its slot's
+// position in `slots`. Returns the positions whose read failed, in order; every slot
+// stays open.
 std::vector<std::size_t> LinkReceiveAny(const std::vector<AdapterSlot*>& slots,
-                                        const AdapterFrameStep& step);
+                                        const AdapterFrameStep& step,
+                                        std::chrono::milliseconds timeout = kReadTimeout);
 // The adapter's current MAC into `mac` (6 bytes).
 bool LinkQueryMac(AdapterSlot& slot, std::uint8_t* mac);
 // The text of the last failure of a Link* operation.

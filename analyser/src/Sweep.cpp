@@ -2,6 +2,8 @@
 #include <chrono>
 #include <cstring>
 #include <exception>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "Link.h"
@@ -43,6 +45,10 @@ struct Told {
         if (observer != nullptr && observer->adapterDone != nullptr)
             observer->adapterDone(observer->context, name.c_str(), accepted, dropped);
     }
+    void tally(const CVelqorinNetworkAnalyse::AdapterTally& figures) const {
+        if (observer != nullptr && observer->adapterTally != nullptr)
+            observer->adapterTally(observer->context, &figures);
+    }
     bool stopRequested() const {
         return observer != nullptr && observer->stopRequested != nullptr &&
                observer->stopRequested(observer->context);
@@ -79,6 +85,8 @@ void sweepOneByOne(CVelqorinNetworkAnalyse& analyser, const std::vector<std::str
         clock.pause(kPauseBeforeWindow);
         const std::time_t start = clock.seconds();
         const std::vector<const char*> listened{name.c_str()};
+        // Each box of this adapter adds one entry, whatever it repeats.
+        const int listedBefore = analyser.boxCount;
         int accepted = 0;
         do {
             // A failed read counts as a quiet one; the window still ends on time.
@@ -93,21 +101,97 @@ void sweepOneByOne(CVelqorinNetworkAnalyse& analyser, const std::vector<std::str
             });
             told.listening(listened, clock.steadyMilliseconds() - sent);
         } while (!windowOver(clock, start) && !told.stopRequested());
-        told.adapterDone(name, accepted, droppedOn(slot));
+        const unsigned dropped = droppedOn(slot);
+        told.adapterDone(name, accepted, dropped);
+        told.tally({name.c_str(), 1, accepted, analyser.boxCount - listedBefore, 0, dropped});
         LinkClose(slot);
     }
 }
 
-// Every adapter asked first, then one window for all of them. Replies wait per adapter
-// and go onto the list adapter by adapter afterwards, so the list is the one the sweep
-// one adapter at a time makes of the same replies.
+// The replies of one adapter's window, one per serial number, in the order the boxes
+// first answered. A repeat that carries our token brings the box's newest content (a box
+// may honour only the challenge it sent last); one that does not is older news, as in
+// AddBox. With a single request a repeat moves the box last, as AddBox would move it.
+class ReplyFold {
+public:
+    ReplyFold(const char* token, bool repeatsKeepPlace)
+        : token_(token), repeatsKeepPlace_(repeatsKeepPlace) {}
+
+    void add(const std::uint8_t* frame) {
+        const auto* reply = reinterpret_cast<const TAnalyseBuffer*>(frame);
+        ++replies_;
+        const std::string serial(fieldText(reply->serialNumber));
+        const auto [at, isNew] = bySerial_.try_emplace(serial, entries_.size());
+        if (isNew) {
+            entries_.push_back({copyOf(frame), 1, true});
+            return;
+        }
+        Entry& held = entries_[at->second];
+        ++held.answers;
+        if (std::strncmp(reply->analyserToken, token_, CVelqorinNetworkAnalyse::kTokenSize) != 0)
+            return;
+        if (repeatsKeepPlace_) {
+            held.reply = copyOf(frame);
+            return;
+        }
+        held.live = false;
+        at->second = entries_.size();
+        entries_.push_back({copyOf(frame), held.answers, true});
+        if (++dead_ > entries_.size() / 2) compact();
+    }
+
+    template <typename Visit>
+    void forEach(Visit visit) const {
+        for (const Entry& e : entries_)
+            if (e.live) visit(e.reply);
+    }
+    int replies() const { return replies_; }
+    int boxes() const { return static_cast<int>(bySerial_.size()); }
+    int answeredFewerThan(int requests) const {
+        int count = 0;
+        for (const Entry& e : entries_) count += e.live && e.answers < requests;
+        return count;
+    }
+
+private:
+    struct Entry {
+        TAnalyseBuffer reply;
+        int answers;
+        bool live;
+    };
+    static TAnalyseBuffer copyOf(const std::uint8_t* frame) {
+        TAnalyseBuffer r;
+        std::memcpy(&r, frame, kFrameSize);
+        return r;
+    }
+    void compact() {
+        std::erase_if(entries_, [](const Entry& e) { return !e.live; });
+        for (std::size_t i = 0; i < entries_.size(); ++i)
+            bySerial_[std::string(fieldText(entries_[i].reply.serialNumber))] = i;
+        dead_ = 0;
+    }
+
+    const char* token_;
+    bool repeatsKeepPlace_;
+    std::vector<Entry> entries_;
+    std::unordered_map<std::string, std::size_t> bySerial_;
+    std::size_t dead_ = 0;
+    int replies_ = 0;
+};
+
+// Every adapter asked first, then one window for all of them, in which the request goes
+// out again on each every kRepeatSpacingMs until `requests` have been sent. Replies are
+// folded per adapter and go onto the list adapter by adapter afterwards, so the list is
+// the one the sweep one adapter at a time makes of the same replies.
 void sweepConcurrently(CVelqorinNetworkAnalyse& analyser,
-                       const std::vector<std::string>& adapters, TAnalyseBuffer& request,
-                       const Told& told) {
+                       const std::vector<std::string>& adapters, const TAnalyseBuffer& request,
+                       const Told& told, int requests) {
     struct Asked {
         const std::string* name;
         AdapterSlot slot;
-        std::vector<TAnalyseBuffer> replies;
+        TAnalyseBuffer request;  // with the adapter's own MAC
+        ReplyFold fold;
+        int sent = 1;
     };
     Clock& clock = currentClock();
     const int count = static_cast<int>(adapters.size());
@@ -116,18 +200,50 @@ void sweepConcurrently(CVelqorinNetworkAnalyse& analyser,
     for (int index = 0; index < count && !told.stopRequested(); ++index) {
         const std::string& name = adapters[static_cast<std::size_t>(index)];
         told.adapter(name, index, count);
-        AdapterSlot slot;
-        if (openAndAsk(slot, name, request)) asked.push_back({&name, std::move(slot), {}});
+        Asked a{&name, nullptr, request, ReplyFold(analyser.analyserToken, requests > 1)};
+        if (openAndAsk(a.slot, name, a.request)) asked.push_back(std::move(a));
     }
+    auto finish = [&](Asked& a) {
+        const unsigned dropped = droppedOn(a.slot);
+        told.adapterDone(*a.name, a.fold.replies(), dropped);
+        told.tally({a.name->c_str(), a.sent, a.fold.replies(), a.fold.boxes(),
+                    a.fold.answeredFewerThan(a.sent), dropped});
+        LinkClose(a.slot);
+    };
 
     if (!asked.empty() && !told.stopRequested()) {
         const std::int64_t sent = clock.steadyMilliseconds();
         clock.pause(kPauseBeforeWindow);
         const std::time_t start = clock.seconds();
-        // The adapters still read; one whose read fails leaves the window, closed, so that
-        // it cannot keep the others' reads busy, and what it gave so far stays.
+        // The adapters still read; one whose read or repeat fails leaves the window,
+        // closed, so that it cannot keep the others' reads busy, and what it gave so far
+        // stays.
         std::vector<Asked*> listening;
         for (Asked& a : asked) listening.push_back(&a);
+        auto leave = [&](std::vector<std::size_t> failed) {
+            for (auto at = failed.rbegin(); at != failed.rend(); ++at) {
+                finish(*listening[*at]);
+                listening.erase(listening.begin() + static_cast<std::ptrdiff_t>(*at));
+            }
+        };
+        int repeats = 1;
+        const auto repeatDue = [&] {
+            return sent + static_cast<std::int64_t>(repeats) * CVelqorinNetworkAnalyse::kRepeatSpacingMs;
+        };
+        auto sendRepeats = [&] {
+            std::vector<std::size_t> failed;
+            for (std::size_t i = 0; i < listening.size(); ++i) {
+                Asked& a = *listening[i];
+                // The MAC is read before every send; an adapter that lost it skips this one.
+                if (!LinkQueryMac(a.slot, a.request.sourceMac)) continue;
+                if (LinkSend(a.slot, a.request))
+                    ++a.sent;
+                else
+                    failed.push_back(i);  // the send closed it
+            }
+            leave(std::move(failed));
+            ++repeats;
+        };
         do {
             std::vector<AdapterSlot*> slots;
             std::vector<const char*> names;
@@ -135,36 +251,41 @@ void sweepConcurrently(CVelqorinNetworkAnalyse& analyser,
                 slots.push_back(&a->slot);
                 names.push_back(a->name->c_str());
             }
-            const auto failed = LinkReceiveAny(
-                slots, [&](std::size_t at, const std::uint8_t* frame, std::size_t length) {
-                    if (!isDiscoveryReply(request, frame, length)) return;
-                    TAnalyseBuffer& reply = listening[at]->replies.emplace_back();
-                    std::memcpy(&reply, frame, kFrameSize);
-                });
-            for (auto at = failed.rbegin(); at != failed.rend(); ++at) {
-                Asked& a = *listening[*at];
-                told.adapterDone(*a.name, static_cast<int>(a.replies.size()), droppedOn(a.slot));
-                LinkClose(a.slot);
-                listening.erase(listening.begin() + static_cast<std::ptrdiff_t>(*at));
+            // One read as the single request has it: it ends at its first frames or after a
+            // second, so the window ends when it would without repeats. A repeat that falls
+            // due meanwhile goes out without ending the read.
+            const std::int64_t readEnds = clock.steadyMilliseconds() + kReadTimeout.count();
+            bool heard = false;
+            for (;;) {
+                const std::int64_t now = clock.steadyMilliseconds();
+                const std::int64_t until = repeats < requests ? std::min(readEnds, repeatDue()) : readEnds;
+                const std::vector<Asked*> read = listening;
+                leave(LinkReceiveAny(
+                    slots,
+                    [&](std::size_t at, const std::uint8_t* frame, std::size_t length) {
+                        heard = true;
+                        if (isDiscoveryReply(request, frame, length)) read[at]->fold.add(frame);
+                    },
+                    std::chrono::milliseconds(std::max<std::int64_t>(until - now, 0))));
+                if (repeats < requests && clock.steadyMilliseconds() >= repeatDue()) sendRepeats();
+                if (heard || listening.empty() || clock.steadyMilliseconds() >= readEnds) break;
+                slots.clear();
+                for (Asked* a : listening) slots.push_back(&a->slot);
             }
             told.listening(names, clock.steadyMilliseconds() - sent);
         } while (!windowOver(clock, start) && !listening.empty() && !told.stopRequested());
     }
 
-    for (Asked& a : asked) {
-        if (a.slot) {
-            told.adapterDone(*a.name, static_cast<int>(a.replies.size()), droppedOn(a.slot));
-            LinkClose(a.slot);
-        }
-    }
     for (Asked& a : asked)
-        for (const TAnalyseBuffer& reply : a.replies) analyser.AddBox(&reply, a.name->c_str());
+        if (a.slot) finish(a);
+    for (Asked& a : asked)
+        a.fold.forEach([&](const TAnalyseBuffer& reply) { analyser.AddBox(&reply, a.name->c_str()); });
 }
 
 enum class Mode { OneByOne, Concurrent };
 
 bool sweep(CVelqorinNetworkAnalyse& analyser, const char* const* only, int onlyCount,
-           const Observer* observer, Mode mode) {
+           const Observer* observer, Mode mode, int requests = 1) {
     // Memory running out must not escape into the caller's event loop; the lists stay
     // consistent and the sweep reports a failure.
     try {
@@ -177,7 +298,7 @@ bool sweep(CVelqorinNetworkAnalyse& analyser, const char* const* only, int onlyC
         if (only != nullptr) keepOnly(*adapters, only, onlyCount);
         const Told told{observer};
         if (mode == Mode::Concurrent)
-            sweepConcurrently(analyser, *adapters, request, told);
+            sweepConcurrently(analyser, *adapters, request, told, requests);
         else
             sweepOneByOne(analyser, *adapters, request, told);
         while (analyser.firstBox != nullptr && analyser.firstBox->prev != nullptr)
@@ -206,7 +327,7 @@ bool CVelqorinNetworkAnalyse::AnalyseAdapters(const char* const* only, int onlyC
                                               SweepProgress progress, void* context) {
     if (progress == nullptr) return AnalyseAdapters(only, onlyCount, nullptr);
     ProgressOnly forward{progress, context};
-    const SweepObserver observer{&forward, &ProgressOnly::adapter, nullptr, nullptr, nullptr};
+    const SweepObserver observer{&forward, &ProgressOnly::adapter, nullptr, nullptr, nullptr, nullptr};
     return AnalyseAdapters(only, onlyCount, &observer);
 }
 
@@ -217,5 +338,11 @@ bool CVelqorinNetworkAnalyse::AnalyseAdapters(const char* const* only, int onlyC
 
 bool CVelqorinNetworkAnalyse::AnalyseConcurrently(const char* const* only, int onlyCount,
                                                   const SweepObserver* observer) {
-    return sweep(*this, only, onlyCount, observer, Mode::Concurrent);
+    return AnalyseConcurrently(only, onlyCount, observer, kDefaultRequests);
+}
+
+bool CVelqorinNetworkAnalyse::AnalyseConcurrently(const char* const* only, int onlyCount,
+                                                  const SweepObserver* observer, int requests) {
+    return sweep(*this, only, onlyCount, observer, Mode::Concurrent,
+                 std::clamp(requests, 1, kMaxRequests));
 }

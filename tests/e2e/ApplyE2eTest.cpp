@@ -261,8 +261,8 @@ TEST_F(Apply, APlanOfTenBoxesGivesEveryResultWordAndSendsEachBoxOnlyItsCommands)
     EXPECT_EQ(kindsOf(commandsTo(sim, "6007")), (std::vector<int>{3}));
     EXPECT_EQ(kindsOf(commandsTo(sim, "6008")), (std::vector<int>{7}));
     EXPECT_EQ(commandCount(other), 0u);
-    // One sweep before, one to confirm: two requests on each adapter of segment 1.
-    EXPECT_EQ(requestsHeard(sim).size(), 2u);
+    // One sweep before, one to confirm, each sending its request three times.
+    EXPECT_EQ(requestsHeard(sim).size(), 6u);
 
     // The plan again: what was done is now unchanged and gets nothing more.
     const std::size_t before = commandCount(sim);

@@ -28,14 +28,16 @@ protected:
         return SimProcess(simOn(lab().name, bridge, boxes));
     }
 
-    // One adapter after the other, or all at once; `adapters` empty sweeps every one.
-    void sweep(const std::vector<std::string>& adapters, bool concurrently = false) {
+    // One adapter after the other, or all at once sending `requests` on each; `adapters`
+    // empty sweeps every one.
+    void sweep(const std::vector<std::string>& adapters, bool concurrently = false,
+               int requests = 1) {
         std::vector<const char*> names;
         for (const auto& name : adapters) names.push_back(name.c_str());
         const char* const* only = names.empty() ? nullptr : names.data();
         const int count = static_cast<int>(names.size());
         NetnsGuard inside(lab().workstation(), NetnsGuard::Sysfs::Remount);
-        ASSERT_TRUE(concurrently ? analyser.AnalyseConcurrently(only, count, nullptr)
+        ASSERT_TRUE(concurrently ? analyser.AnalyseConcurrently(only, count, nullptr, requests)
                                  : analyser.AnalyseAdapters(only, count, nullptr));
     }
 
@@ -243,6 +245,67 @@ TEST_F(Sweep, BothSweepsListTheSameEntriesInTheSameOrder) {
     // each sweep asked each adapter once
     EXPECT_EQ(requestsHeard(segment0).size(), 4u);
     EXPECT_EQ(requestsHeard(segment1).size(), 2u);
+}
+
+TEST_F(Sweep, ThreeRequestsListWhatOneByOneListsAndTheNewestChallengeIsKept) {
+    // Boxes that draw a new challenge for every reply: only the one sent last authorises a
+    // command, so the sweep must keep the newest.
+    auto fleet = [](const std::string& prefix, const std::string& macBase, const std::string& net) {
+        std::vector<json> boxes;
+        for (int i = 1; i <= 5; ++i) {
+            json b = simBox(prefix + std::to_string(i), macBase + std::to_string(i), net + std::to_string(20 + i));
+            b["renewsChallenge"] = true;
+            if (i == 3) b["replyDelayMs"] = 700;
+            boxes.push_back(b);
+        }
+        return boxes;
+    };
+    SimProcess segment0 = simulate(fleet("810", "02:00:00:01:00:7", "192.0.2."), "br0");
+    SimProcess segment1 = simulate(fleet("820", "02:00:00:01:00:8", "198.51.100."), "br1");
+
+    sweep({}, false);
+    const auto oneByOne = details();
+    const std::size_t heardBefore = requestsHeard(segment1).size();
+    sweep({}, true, 3);
+    EXPECT_EQ(details(), oneByOne);
+    EXPECT_EQ(oneByOne.size(), 15u);
+    EXPECT_EQ(requestsHeard(segment1).size() - heardBefore, 3u);
+
+    // vq1 is alone on its segment: each entry there holds the challenge its box sent last.
+    for (const auto* b = analyser.firstBox; b != nullptr; b = b->next) {
+        if (std::string(b->adapterName) != "vq1") continue;
+        const auto sent = sentBy(segment1, std::string(fieldText(b->storedRecord.serialNumber)));
+        ASSERT_FALSE(sent.empty());
+        const auto last = loggedBytes(sent.back());
+        ASSERT_EQ(last.size(), kFrameSize);
+        EXPECT_EQ(0, std::memcmp(last.data() + offsetof(TAnalyseBuffer, challenge),
+                                 b->storedRecord.challenge, sizeof b->storedRecord.challenge));
+    }
+    // ... so a command right after the sweep is accepted.
+    const CVelqorinBoxOnNetwork* target = nullptr;
+    for (const auto* b = analyser.firstBox; b != nullptr; b = b->next)
+        if (std::string(b->adapterName) == "vq1") target = b;
+    ASSERT_NE(target, nullptr);
+    NetnsGuard inside(lab().workstation(), NetnsGuard::Sysfs::Remount);
+    EXPECT_EQ(const_cast<CVelqorinBoxOnNetwork*>(target)->ConfigSynchro("admin", true, 0, 0, false), 0);
+}
+
+TEST_F(Sweep, UnderLossThreeRequestsListMoreBoxesThanOne) {
+    std::vector<json> boxes;
+    for (int i = 0; i < 40; ++i) {
+        char mac[18];
+        std::snprintf(mac, sizeof mac, "02:00:00:02:00:%02x", i);
+        boxes.push_back(simBox(std::to_string(9000 + i), mac, "192.0.2." + std::to_string(150 + i)));
+    }
+    SimOptions options = simOn(lab().name, "br0", boxes);
+    options.extraArgs = {"--seed", "19", "--loss-percent", "20"};
+    SimProcess sim(options);
+    sweep({"vq0"}, true, 1);
+    const int once = analyser.CountBox();
+    sweep({"vq0"}, true, 3);
+    const int thrice = analyser.CountBox();
+    EXPECT_GT(thrice, once);
+    EXPECT_GE(thrice, 36) << "listed with one request: " << once;
 }
 
 }  // namespace

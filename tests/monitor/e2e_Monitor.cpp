@@ -267,7 +267,8 @@ TEST_F(MonitorOnSeveralAdapters, ClosingDuringTheRealSweepEndsItAtItsNextRead) {
                 auto* s = static_cast<Seen*>(c);
                 s->stopAsked = s->window->stopRequested(s->window->context);
                 return s->stopAsked;
-            }};
+            },
+            nullptr};
         return real(analyser, withDialUp, {&between, observers.dialUp});
     };
     MainForm->show();

@@ -111,6 +111,27 @@ private slots:
         QCOMPARE(velqorin::monitor::oneAdapterAtATime(), oneByOne);
     }
 
+    void discoveryRequests_data() {
+        QTest::addColumn<QByteArray>("user");
+        QTest::addColumn<QByteArray>("machine");
+        QTest::addColumn<int>("requests");
+        QTest::newRow("no file says it") << QByteArray() << QByteArray() << 3;
+        QTest::newRow("user 1") << QByteArray("Requests=1\n") << QByteArray("Requests=5\n") << 1;
+        QTest::newRow("machine 5") << QByteArray("Language=en\n") << QByteArray("Requests=5\n") << 5;
+        QTest::newRow("above the most") << QByteArray("Requests=9\n") << QByteArray() << 5;
+        QTest::newRow("below one") << QByteArray("Requests=0\n") << QByteArray() << 1;
+        QTest::newRow("not a number") << QByteArray("Requests=many\n") << QByteArray("Requests=2\n") << 3;
+    }
+
+    void discoveryRequests() {
+        QFETCH(QByteArray, user);
+        QFETCH(QByteArray, machine);
+        QFETCH(int, requests);
+        if (!user.isEmpty()) writeSettings(user_, user);
+        if (!machine.isEmpty()) writeSettings(machine_, machine);
+        QCOMPARE(velqorin::monitor::discoveryRequests(), requests);
+    }
+
     void switchesTheWindows_data() {
         QTest::addColumn<QByteArray>("userSettings");
         QTest::addColumn<QByteArray>("machineSettings");

@@ -130,3 +130,50 @@ TEST(WatchEvents, TextAndJsonLines) {
 }
 
 }  // namespace
+
+TEST(BoxWatch, ABoxIsGoneOnlyAfterMissingKSweepsInARow) {
+    // Each string is one sweep: the boxes listed, by serial. Each line the events it gives.
+    const struct {
+        int goneAfter;
+        std::vector<std::string> sweeps;
+        std::vector<std::vector<std::string>> events;
+    } cases[] = {
+        // One sweep missed, then back: no line at all.
+        {2, {"12", "2", "12"}, {{"appeared 1@vq0", "appeared 2@vq0"}, {}, {}}},
+        // Missed twice in a row: gone at the second, once.
+        {2, {"12", "2", "2", "2"}, {{"appeared 1@vq0", "appeared 2@vq0"}, {}, {"went 1@vq0 after 2"}, {}}},
+        // Gaps that never reach K in a row never report it gone.
+        {3, {"1", "", "", "1", "", "1"}, {{"appeared 1@vq0"}, {}, {}, {}, {}, {}}},
+        {3, {"1", "", "", ""}, {{"appeared 1@vq0"}, {}, {}, {"went 1@vq0 after 3"}}},
+        // K = 1 is the watch without patience.
+        {1, {"12", "2", "12"}, {{"appeared 1@vq0", "appeared 2@vq0"}, {"went 1@vq0 after 1"}, {"appeared 1@vq0"}}},
+    };
+    for (const auto& c : cases) {
+        BoxWatch watch(c.goneAfter);
+        for (std::size_t i = 0; i < c.sweeps.size(); ++i) {
+            std::vector<BoxRow> rows;
+            for (char serial : c.sweeps[i]) rows.push_back(box(std::string(1, serial)));
+            std::vector<std::string> seen;
+            for (const WatchEvent& e : watch.next(rows)) {
+                std::string line = kindsOf({e}).front();
+                if (e.kind == WatchEvent::Kind::Went) line += " after " + std::to_string(e.missingSweeps);
+                seen.push_back(line);
+            }
+            EXPECT_EQ(seen, c.events[i]) << "K " << c.goneAfter << ", sweep " << i;
+        }
+    }
+}
+
+TEST(BoxWatch, ABoxBackAfterAMissedSweepIsComparedWithWhatItWasAndGoneLinesSayHowLong) {
+    BoxWatch watch(2);
+    watch.next({box("1"), box("2")});
+    watch.next({box("2")});
+    BoxRow moved = box("1");
+    moved.ip = "192.0.2.99";
+    EXPECT_EQ(kindsOf(watch.next({moved, box("2")})), (std::vector<std::string>{"changed 1@vq0"}));
+    watch.next({box("2")});
+    const auto gone = watch.next({box("2")});
+    ASSERT_EQ(gone.size(), 1u);
+    EXPECT_EQ(nlohmann::json::parse(watchJson(gone[0], "T"))["missingSweeps"], 2);
+    EXPECT_EQ(watchText(gone[0], "T"), "T  went      1 on vq0: missing from 2 sweeps in a row");
+}

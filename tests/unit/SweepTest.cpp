@@ -115,7 +115,7 @@ TEST(SweepTiming, WithTrafficTheWindowEndsAtTheFirstReadAfterThreeSecondsTurn) {
             };
             CVelqorinNetworkAnalyse analyser;
             const auto start = net.clock.nowMs();
-            ASSERT_TRUE(concurrently ? analyser.AnalyseConcurrently(nullptr, 0, nullptr)
+            ASSERT_TRUE(concurrently ? analyser.AnalyseConcurrently(nullptr, 0, nullptr, 1)
                                      : analyser.Analyse());
             EXPECT_EQ(net.link.receives, c.receives) << c.offset << " " << concurrently;
             EXPECT_EQ(net.clock.nowMs() - start, c.elapsedMs) << c.offset << " " << concurrently;
@@ -267,7 +267,7 @@ void interleavedFleet(FakeLink& link, FakeClock& clock) {
 
 TEST_F(SweepFixture, RepliesInterleavedInTimeAreListedPerAdapterAsOneByOneListsThem) {
     interleavedFleet(net.link, net.clock);
-    ASSERT_TRUE(analyser.AnalyseConcurrently(nullptr, 0, nullptr));
+    ASSERT_TRUE(analyser.AnalyseConcurrently(nullptr, 0, nullptr, 1));
     // eth1's A stays first: the foreign repeat is dropped; B moves after C1.
     EXPECT_EQ(entries(), (std::vector<std::string>{"A@eth0", "S0@eth0", "B@eth0", "C0@eth0",
                                                    "A@eth1", "S1@eth1", "C1@eth1", "B@eth1",
@@ -294,7 +294,7 @@ TEST(ConcurrentSweep, ThreeQuietAdaptersShareOnePauseAndOneWindow) {
         for (const char* name : {"eth0", "eth1", "eth2"}) net.link.add(name);
         CVelqorinNetworkAnalyse analyser;
         const auto start = net.clock.nowMs();
-        ASSERT_TRUE(analyser.AnalyseConcurrently(nullptr, 0, nullptr));
+        ASSERT_TRUE(analyser.AnalyseConcurrently(nullptr, 0, nullptr, 1));
         EXPECT_EQ(net.clock.nowMs() - start, 3100) << offset;
         EXPECT_EQ(net.clock.pauses, std::vector<milliseconds>{milliseconds(100)});
         ASSERT_EQ(net.link.reads.size(), 3u);
@@ -311,7 +311,7 @@ TEST_F(SweepFixture, AConcurrentWindowNeverSeesAReplyAfterItsEnd) {
         a.batches.push_back(Batch::arrivingAt(net.clock.nowMs() + 3200, {replyTo(request, "late", boxMac(2))}));
     };
     net.link.add("eth1", kEth1);
-    ASSERT_TRUE(analyser.AnalyseConcurrently(nullptr, 0, nullptr));
+    ASSERT_TRUE(analyser.AnalyseConcurrently(nullptr, 0, nullptr, 1));
     EXPECT_EQ(entries(), std::vector<std::string>{"in@eth0"});
 }
 
@@ -326,7 +326,7 @@ TEST_F(SweepFixture, AnAdapterFailingInTheWindowKeepsWhatItGaveAndLeavesTheOther
         a.batches.push_back(Batch::arrivingAt(net.clock.nowMs() + 2500, {replyTo(request, "late-but-in", boxMac(3))}));
     };
     const auto start = net.clock.nowMs();
-    ASSERT_TRUE(analyser.AnalyseConcurrently(nullptr, 0, nullptr));
+    ASSERT_TRUE(analyser.AnalyseConcurrently(nullptr, 0, nullptr, 1));
     EXPECT_EQ(entries(), (std::vector<std::string>{"early@eth0", "late-but-in@eth1"}));
     // eth1 is read to the end of the window: reads at 400, 1200 (the failure), 2200, 2500,
     // then the one that returns past the third second turn, at 3500.
@@ -346,7 +346,7 @@ TEST_F(SweepFixture, AdaptersThatCannotBeAskedAreLeftOutOfTheWindow) {
     net.link.add("eth0", kEth0).onSend = [](FakeAdapter& a, const Bytes& request) {
         a.batches.push_back({milliseconds(5), {replyTo(request, "A", boxMac(1))}});
     };
-    ASSERT_TRUE(analyser.AnalyseConcurrently(nullptr, 0, nullptr));
+    ASSERT_TRUE(analyser.AnalyseConcurrently(nullptr, 0, nullptr, 1));
     EXPECT_EQ(entries(), std::vector<std::string>{"A@eth0"});
     ASSERT_FALSE(net.link.reads.empty());
     for (const auto& read : net.link.reads) EXPECT_EQ(read.adapters, std::vector<std::string>{"eth0"});
@@ -356,7 +356,7 @@ TEST_F(SweepFixture, AdaptersThatCannotBeAskedAreLeftOutOfTheWindow) {
     FakeRawNetwork none;
     none.link.add("no-open").openFails = true;
     CVelqorinNetworkAnalyse other;
-    ASSERT_TRUE(other.AnalyseConcurrently(nullptr, 0, nullptr));
+    ASSERT_TRUE(other.AnalyseConcurrently(nullptr, 0, nullptr, 1));
     EXPECT_TRUE(none.clock.pauses.empty());
     EXPECT_TRUE(none.link.reads.empty());
 }
@@ -389,7 +389,7 @@ struct Heard {
         return h->stopAfterReads >= 0 && h->reads >= h->stopAfterReads;
     }
     CVelqorinNetworkAnalyse::SweepObserver observer() {
-        return {this, &Heard::adapter, &Heard::listening, &Heard::done, &Heard::stop};
+        return {this, &Heard::adapter, &Heard::listening, &Heard::done, &Heard::stop, nullptr};
     }
 };
 
@@ -407,7 +407,7 @@ TEST_F(SweepFixture, BothSweepsTellTheirObserverAdaptersReadsAndDrops) {
     fleet(net.link);
     Heard together;
     const auto observer = together.observer();
-    ASSERT_TRUE(analyser.AnalyseConcurrently(nullptr, 0, &observer));
+    ASSERT_TRUE(analyser.AnalyseConcurrently(nullptr, 0, &observer, 1));
     EXPECT_EQ(together.lines,
               (std::vector<std::string>{"adapter no-open 0/3", "adapter eth0 1/3",
                                         "adapter eth1 2/3", "listening eth0 eth1 105",
@@ -442,7 +442,7 @@ TEST_F(SweepFixture, AStopRequestEndsEitherSweepAtTheNextRead) {
         heard.stopAfterReads = 1;
         const auto observer = heard.observer();
         CVelqorinNetworkAnalyse a;
-        ASSERT_TRUE(concurrent ? a.AnalyseConcurrently(nullptr, 0, &observer)
+        ASSERT_TRUE(concurrent ? a.AnalyseConcurrently(nullptr, 0, &observer, 1)
                                : a.AnalyseAdapters(nullptr, 0, &observer));
         EXPECT_EQ(heard.reads, 1) << concurrent;
         EXPECT_EQ(local.link.openNow, 0);
@@ -454,8 +454,153 @@ TEST_F(SweepFixture, AStopRequestEndsEitherSweepAtTheNextRead) {
 TEST_F(SweepFixture, TheConcurrentSweepCanBeLimitedToNamedAdapters) {
     for (const char* name : {"eth0", "eth1", "eth2"}) net.link.add(name);
     const char* only[] = {"eth2", "eth0", "absent"};
-    ASSERT_TRUE(analyser.AnalyseConcurrently(only, 3, nullptr));
+    ASSERT_TRUE(analyser.AnalyseConcurrently(only, 3, nullptr, 1));
     EXPECT_EQ(net.link.opened, (std::vector<std::string>{"eth0", "eth2"}));
 }
 
 }  // namespace
+
+// -- The request repeated within the one window -----------------------------------------
+
+namespace velqorin_repeats {
+
+// A reply whose challenge tells which request it answers.
+Bytes replyWithChallenge(const Bytes& request, const std::string& serial, Mac from, int answer,
+                         const char* token = nullptr) {
+    Bytes f = replyTo(request, serial, from, token);
+    TAnalyseBuffer r;
+    std::memcpy(&r, f.data(), kFrameSize);
+    setFieldText(r.challenge, "challenge-" + std::to_string(answer));
+    return bytesOf(r);
+}
+
+}  // namespace velqorin_repeats
+
+TEST(RepeatedRequests, GoOutEvery250MsAndTheWindowEndsWhenItWouldWithOne) {
+    // Quiet adapters, and one where frames that are not replies arrive every 300 ms.
+    for (const bool traffic : {false, true}) {
+        for (std::int64_t offset : {0, 600, 850, 999}) {
+            std::int64_t elapsedWithOne = 0;
+            for (const int requests : {1, 3, 5}) {
+                FakeRawNetwork net(offset);
+                FakePlatform table;
+                ScopedPlatform usingTable(table);
+                for (const char* name : {"eth0", "eth1"}) {
+                    net.link.add(name).onSend = [&, traffic](FakeAdapter& a, const Bytes& request) {
+                        if (!traffic || net.link.sent.size() > 2) return;  // once, at the first send
+                        Bytes noise = replyTo(request, "1", boxMac(1));
+                        noise[45] = 0;
+                        for (int i = 1; i <= 20; ++i)
+                            a.batches.push_back(Batch::arrivingAt(net.clock.nowMs() + 300 * i, {noise}));
+                    };
+                }
+                CVelqorinNetworkAnalyse analyser;
+                const auto start = net.clock.nowMs();
+                ASSERT_TRUE(analyser.AnalyseConcurrently(nullptr, 0, nullptr, requests));
+                const std::int64_t elapsed = net.clock.nowMs() - start;
+                if (requests == 1) elapsedWithOne = elapsed;
+                EXPECT_EQ(elapsed, elapsedWithOne) << traffic << " " << offset << " " << requests;
+                if (!traffic) {
+                    EXPECT_EQ(elapsed, 3100) << offset;
+                }
+                ASSERT_EQ(net.link.sent.size(), 2u * static_cast<std::size_t>(requests));
+                for (std::size_t i = 0; i < net.link.sent.size(); ++i) {
+                    const auto& s = net.link.sent[i];
+                    EXPECT_EQ(s.adapter, i % 2 == 0 ? "eth0" : "eth1");
+                    EXPECT_EQ(s.atMs - start, 250 * static_cast<std::int64_t>(i / 2)) << i;
+                    EXPECT_EQ(s.frame, net.link.sent[i % 2].frame) << "same request, same token";
+                }
+                EXPECT_EQ(net.clock.pauses, std::vector<milliseconds>{milliseconds(100)});
+                EXPECT_EQ(net.link.openNow, 0);
+            }
+        }
+    }
+}
+
+TEST_F(SweepFixture, RepeatsAreFoldedIntoTheFirstPlaceWithTheNewestContentCarryingOurToken) {
+    using velqorin_repeats::replyWithChallenge;
+    int asked = 0;
+    net.link.add("eth0", kEth0).onSend = [&](FakeAdapter& a, const Bytes& request) {
+        const int n = ++asked;
+        std::vector<Bytes> answers;
+        // A answers every request; its newest challenge is the one a command must carry.
+        answers.push_back(replyWithChallenge(request, "A", boxMac(1), n));
+        // B's first request was lost: it answers the second and third only.
+        if (n >= 2) answers.push_back(replyWithChallenge(request, "B", boxMac(2), n));
+        // C's last reply carries another analyser's token: older news, left out.
+        answers.push_back(replyWithChallenge(request, "C", boxMac(3), n, n == 3 ? "FOREIGN" : nullptr));
+        // D's first reply has no token; the later ones, with ours, bring their content.
+        answers.push_back(replyWithChallenge(request, "D", boxMac(4), n, n == 1 ? "" : nullptr));
+        a.batches.push_back(Batch::arrivingAt(net.clock.nowMs() + 20, std::move(answers)));
+        // E is heard only after the window.
+        if (n == 3)
+            a.batches.push_back(Batch::arrivingAt(net.clock.nowMs() + 4000, {replyTo(request, "E", boxMac(5))}));
+    };
+    struct Tallies {
+        std::vector<CVelqorinNetworkAnalyse::AdapterTally> seen;
+        std::vector<std::string> adapters;
+        static void add(void* self, const CVelqorinNetworkAnalyse::AdapterTally* t) {
+            static_cast<Tallies*>(self)->seen.push_back(*t);
+            static_cast<Tallies*>(self)->adapters.emplace_back(t->adapter);
+        }
+    } tallies;
+    CVelqorinNetworkAnalyse::SweepObserver observer{};
+    observer.context = &tallies;
+    observer.adapterTally = &Tallies::add;
+    ASSERT_TRUE(analyser.AnalyseConcurrently(nullptr, 0, &observer, 3));
+
+    EXPECT_EQ(entries(), (std::vector<std::string>{"A@eth0", "C@eth0", "D@eth0", "B@eth0"}));
+    std::vector<std::string> challenges;
+    for (auto* b = analyser.firstBox; b; b = b->next)
+        challenges.emplace_back(fieldText(b->storedRecord.challenge));
+    EXPECT_EQ(challenges, (std::vector<std::string>{"challenge-3", "challenge-2", "challenge-3",
+                                                    "challenge-3"}));
+    EXPECT_EQ(fieldText(analyser.firstBox->next->next->storedRecord.analyserToken),
+              std::string_view(analyser.analyserToken));
+    ASSERT_EQ(tallies.seen.size(), 1u);
+    const auto& t = tallies.seen[0];
+    EXPECT_EQ(tallies.adapters, std::vector<std::string>{"eth0"});
+    EXPECT_EQ(t.requests, 3);
+    EXPECT_EQ(t.replies, 11);
+    EXPECT_EQ(t.boxes, 4);
+    EXPECT_EQ(t.boxesShort, 1);  // B
+}
+
+TEST_F(SweepFixture, ABoxWhoseFirstRequestOrReplyWasLostIsStillListed) {
+    // On both adapters the first request, or the box's answer to it, is lost.
+    for (const auto& [name, mac] : {std::pair{"eth0", kEth0}, {"eth1", kEth1}}) {
+        int asked = 0;
+        net.link.add(name, mac).onSend = [asked](FakeAdapter& a, const Bytes& request) mutable {
+            if (++asked == 1) return;
+            a.batches.push_back({milliseconds(5), {replyTo(request, "2555", boxMac(1))}});
+        };
+    }
+    ASSERT_TRUE(analyser.AnalyseConcurrently(nullptr, 0, nullptr));
+    EXPECT_EQ(entries(), (std::vector<std::string>{"2555@eth0", "2555@eth1"}));
+
+    FakeRawNetwork once;
+    int asked = 0;
+    once.link.add("eth0", kEth0).onSend = [&asked](FakeAdapter& a, const Bytes& request) {
+        if (++asked > 1) a.batches.push_back({milliseconds(5), {replyTo(request, "2555", boxMac(1))}});
+    };
+    CVelqorinNetworkAnalyse single;
+    ASSERT_TRUE(single.AnalyseConcurrently(nullptr, 0, nullptr, 1));
+    EXPECT_EQ(single.CountBox(), 0);
+}
+
+TEST_F(SweepFixture, ARepeatThatCannotBeSentClosesItsAdapterAndKeepsWhatItGave) {
+    int asked = 0;
+    FakeAdapter& eth0 = net.link.add("eth0", kEth0);
+    eth0.onSend = [&](FakeAdapter& a, const Bytes& request) {
+        a.batches.push_back({milliseconds(5), {replyTo(request, "A", boxMac(1))}});
+        if (++asked == 1) a.sendFails = true;
+    };
+    net.link.add("eth1", kEth1).onSend = [](FakeAdapter& a, const Bytes& request) {
+        a.batches.push_back({milliseconds(5), {replyTo(request, "B", boxMac(2))}});
+    };
+    ASSERT_TRUE(analyser.AnalyseConcurrently(nullptr, 0, nullptr, 3));
+    EXPECT_EQ(entries(), (std::vector<std::string>{"A@eth0", "B@eth1"}));
+    EXPECT_EQ(net.link.sent.size(), 4u);  // eth0 once, eth1 three times
+    EXPECT_EQ(net.link.openNow, 0);
+    EXPECT_EQ(net.link.reads.back().adapters, std::vector<std::string>{"eth1"});
+}

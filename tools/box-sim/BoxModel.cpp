@@ -202,6 +202,7 @@ Reaction Fleet::discover(const TAnalyseBuffer& request, std::optional<std::size_
     r.sends.reserve(end - first);
     for (std::size_t i = first; i < end; ++i) {
         if (now < states_[i].deafUntil) continue;
+        if (configs_[i].renewsChallenge) states_[i].challenge = newChallenge();
         addReplies(i, request, now, r.sends);
         ++r.answering;
     }

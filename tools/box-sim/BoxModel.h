@@ -2,6 +2,7 @@
 // sends back, and when, for a frame it hears. The program around it owns the clock and the wire.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstddef>
@@ -100,6 +101,9 @@ struct BoxConfig {
     // Answers every command as accepted but takes none of it over, as a box whose settings
     // store is broken would: only reading the settings back shows it.
     bool keepsSettings = false;
+    // Draws a new challenge for every discovery reply, so only the latest one it sent
+    // authorises a command.
+    bool renewsChallenge = false;
     Milliseconds restart{0};
     TokenMode token = TokenMode::Echo;
     std::optional<ReplyFault> reply;
@@ -131,6 +135,7 @@ struct Outgoing {
     std::string verdict;  // "reply", "accepted" or "refused"
     std::string note;     // the misbehaviour this frame shows, empty for a plain frame
     std::optional<TimePoint> syncedAt;  // syncAge is written from it when the frame leaves
+    bool lost = false;  // dropped on the way instead of sent
 };
 
 // Writes the seconds since the box's last synchronisation into the frame, as of `sendTime`.
@@ -178,5 +183,18 @@ private:
 };
 
 std::string macText(const std::uint8_t* mac);
+
+// Frames lost on the way, each with the same chance, drawn from a seeded generator so a
+// test sees the same losses for the same frames.
+class Loss {
+public:
+    Loss(double percent, std::uint64_t seed)
+        : lose_(std::clamp(percent, 0.0, 100.0) / 100.0), random_(seed) {}
+    bool strikes() { return lose_.p() > 0 && lose_(random_); }
+
+private:
+    std::bernoulli_distribution lose_;
+    std::mt19937_64 random_;
+};
 
 }  // namespace velqorin::sim

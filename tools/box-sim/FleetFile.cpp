@@ -291,6 +291,7 @@ BoxConfig readBox(const json& item, std::size_t index) {
     if (auto v = f.millis("replyDelayMs")) c.replyDelay = *v;
     if (auto v = f.flag("silent")) c.silent = *v;
     if (auto v = f.flag("keepsSettings")) c.keepsSettings = *v;
+    if (auto v = f.flag("renewsChallenge")) c.renewsChallenge = *v;
     if (auto v = f.millis("restartMs")) c.restart = *v;
     if (auto v = f.token("token")) c.token = *v;
     c.reply = readReplyFault(f);
@@ -322,7 +323,7 @@ bool parseMac(std::string_view text, Mac& mac) {
     return true;
 }
 
-std::vector<BoxConfig> parseFleet(std::string_view text) {
+std::vector<BoxConfig> parseFleet(std::string_view text, FleetSettings* settings) {
     json root;
     try {
         root = json::parse(text);
@@ -331,7 +332,13 @@ std::vector<BoxConfig> parseFleet(std::string_view text) {
     }
     if (!root.is_object()) throw FleetError("the fleet must be an object {\"boxes\":[...]}");
     for (const auto& item : root.items())
-        if (item.key() != "boxes") throw FleetError("unknown field " + item.key());
+        if (item.key() != "boxes" && item.key() != "lossPercent")
+            throw FleetError("unknown field " + item.key());
+    if (const auto loss = root.find("lossPercent"); loss != root.end()) {
+        if (!loss->is_number() || *loss < 0 || *loss > 100)
+            throw FleetError("field lossPercent: must be a number from 0 to 100");
+        if (settings) settings->lossPercent = loss->get<double>();
+    }
     const auto boxes = root.find("boxes");
     if (boxes == root.end() || !boxes->is_array())
         throw FleetError("field boxes: missing, or not an array");
@@ -343,14 +350,14 @@ std::vector<BoxConfig> parseFleet(std::string_view text) {
     return out;
 }
 
-std::vector<BoxConfig> readFleetFile(const std::string& path) {
+std::vector<BoxConfig> readFleetFile(const std::string& path, FleetSettings* settings) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw FleetError("cannot read fleet file " + path + ": " + std::strerror(errno));
     std::ostringstream text;
     text << in.rdbuf();
     if (in.bad()) throw FleetError("cannot read fleet file " + path);
     try {
-        return parseFleet(text.str());
+        return parseFleet(text.str(), settings);
     } catch (const FleetError& e) {
         throw FleetError(path + ": " + e.what());
     }

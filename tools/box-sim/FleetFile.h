@@ -17,11 +17,16 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The text of a fleet file: {"boxes":[{...}, ...]}. Throws FleetError.
-std::vector<BoxConfig> parseFleet(std::string_view json);
+// What a fleet file says of the whole run rather than of one box.
+struct FleetSettings {
+    double lossPercent = 0;  // of the frames heard, and of those sent, lost on the way
+};
+
+// The text of a fleet file: {"boxes":[{...}, ...], "lossPercent": P}. Throws FleetError.
+std::vector<BoxConfig> parseFleet(std::string_view json, FleetSettings* settings = nullptr);
 
 // Reads and parses the file at `path`; messages start with the path. Throws FleetError.
-std::vector<BoxConfig> readFleetFile(const std::string& path);
+std::vector<BoxConfig> readFleetFile(const std::string& path, FleetSettings* settings = nullptr);
 
 inline constexpr std::size_t kGenerateMax = 65536;
 

@@ -46,6 +46,7 @@ struct Options {
     std::string log;
     std::string readyFile;
     std::optional<std::uint64_t> seed;
+    std::optional<double> lossPercent;
 };
 
 // Stop requests as readable data (see StopSignals.h), read off once seen.
@@ -101,7 +102,9 @@ int run(const Options& options) {
     const TimePoint start = Clock::now();
 
     std::vector<BoxConfig> boxes;
-    if (!options.fleet.empty()) boxes = readFleetFile(options.fleet);
+    FleetSettings settings;
+    if (!options.fleet.empty()) boxes = readFleetFile(options.fleet, &settings);
+    if (options.lossPercent) settings.lossPercent = *options.lossPercent;
     if (options.generate > 0) {
         std::vector<BoxConfig> more = generateBoxes(options.generate);
         boxes.insert(boxes.end(), std::make_move_iterator(more.begin()),
@@ -119,11 +122,18 @@ int run(const Options& options) {
     });
     const std::uint64_t seed = options.seed ? *options.seed : std::random_device{}();
     Fleet fleet(std::move(boxes), start, seed);
+    // Its own stream, so the challenges drawn stay those of a run without losses.
+    Loss loss(settings.lossPercent, seed ^ 0x9e3779b97f4a7c15ULL);
 
     // Frames waiting for their time; equal times leave in the order they were queued.
     std::multimap<TimePoint, Outgoing> queue;
     auto onFrame = [&](const std::uint8_t* bytes, std::size_t captured, std::size_t wire) {
         const TimePoint now = Clock::now();
+        if (loss.strikes()) {
+            log.write(logRecord(secondsSince(start, now), "rx", {}, {bytes, captured}, wire,
+                                "ignored: lost on the way"));
+            return;
+        }
         Reaction r = fleet.receive({bytes, captured}, now);
         auto record = logRecord(secondsSince(start, now), "rx",
                                 r.box ? fleet.config(*r.box).serial : std::string(),
@@ -149,6 +159,7 @@ int run(const Options& options) {
                                         fleet.config(out.box).serial, out.bytes,
                                         out.bytes.size(), out.verdict);
                 if (!out.note.empty()) record["note"] = out.note;
+                if (out.lost) record["lost"] = true;
                 log.write(record);
             }
         };
@@ -158,7 +169,8 @@ int run(const Options& options) {
                 Outgoing& out = batch[sent];
                 out.due = Clock::now();
                 stampSyncAge(out, out.due);
-                link.send(out.bytes);
+                out.lost = loss.strikes();
+                if (!out.lost) link.send(out.bytes);
             }
         } catch (const LinkError&) {
             logSent(sent);  // what did leave is on record before the program stops
@@ -214,8 +226,14 @@ int main(int argc, char** argv) {
     app.add_option("--ready-file", options.readyFile,
                    "Write the process id to FILE once capture is running; removed on exit")
         ->type_name("FILE");
-    app.add_option("--seed", options.seed, "Seed for the boxes' challenges (default: random)")
+    app.add_option("--seed", options.seed,
+                   "Seed for the boxes' challenges and the frames lost (default: random)")
         ->type_name("N");
+    app.add_option("--loss-percent", options.lossPercent,
+                   "Lose this share of the frames heard and of those sent, as a lossy network "
+                   "would (overrides the fleet's lossPercent)")
+        ->type_name("P")
+        ->check(CLI::Range(0.0, 100.0));
     CLI11_PARSE(app, argc, argv);
 
     if (options.fleet.empty() && options.generate == 0) {

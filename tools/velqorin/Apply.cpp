@@ -221,7 +221,8 @@ int apply(const ApplyOptions& o) {
 
     CVelqorinNetworkAnalyse analyser;
     std::set<std::string> swept;
-    if (const int code = sweep(analyser, o.interfaces, swept); code != kOk) return code;
+    const SweepStyle style{false, false, o.requests};
+    if (const int code = sweep(analyser, o.interfaces, swept, style); code != kOk) return code;
     const std::vector<Ipv4> ownAddresses = workstationAddresses(analyser);
 
     std::vector<Target> targets;
@@ -301,7 +302,8 @@ int apply(const ApplyOptions& o) {
     }
 
     std::vector<RowOutcome> outcomes;
-    std::vector<std::size_t> sent;  // rows whose commands were all accepted
+    std::vector<std::size_t> sent;        // rows whose commands were all accepted
+    std::vector<std::size_t> unanswered;  // rows whose last command got no answer
     {
         RowProgress progress;
         for (std::size_t i = 0; i < plan.rows.size(); ++i) {
@@ -351,16 +353,30 @@ int apply(const ApplyOptions& o) {
             }
             if (result != kCommandAccepted) {
                 out.result = result == kCommandRefused ? RowResult::Refused : RowResult::NoAnswer;
+                if (result != kCommandRefused) unanswered.push_back(i);
                 continue;
             }
             sent.push_back(i);
         }
     }
 
-    if (!sent.empty()) {
+    if (!sent.empty() || !unanswered.empty()) {
         // Box pointers of the first sweep are gone from here on.
         std::set<std::string> sweptAgain;
-        const int code = sweep(analyser, o.interfaces, sweptAgain);
+        const int code = sweep(analyser, o.interfaces, sweptAgain, style);
+        // A box that reports exactly what was asked took the command: its answer, not the
+        // command, was lost on the way.
+        if (code == kOk)
+            for (const std::size_t i : unanswered) {
+                const CVelqorinBoxOnNetwork* box = again(analyser, plan.rows[i], targets[i].adapter);
+                if (!box || !differenceOf(plan.rows[i], settingsOf(box->storedRecord)).empty())
+                    continue;
+                RowOutcome& out = outcomes[i];
+                out.result = RowResult::Done;
+                out.answerLost = true;
+                out.detail = "no answer came, but the box reports the settings asked: the answer "
+                             "was lost on the way";
+            }
         for (const std::size_t i : sent) {
             const PlanRow& row = plan.rows[i];
             RowOutcome& out = outcomes[i];

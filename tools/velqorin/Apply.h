@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "Commands.h"
+
 namespace velqorin::cli {
 
 struct ApplyOptions {
@@ -13,6 +15,7 @@ struct ApplyOptions {
     bool passwordStdin = false;
     bool json = false;
     bool force = false;  // send to a new address that answers a ping all the same
+    int requests = kDefaultRequests;  // discovery requests on each adapter, both sweeps
 };
 
 inline constexpr const char* kApplyExitCodesHelp =

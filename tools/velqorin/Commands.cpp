@@ -66,7 +66,7 @@ public:
 
     CVelqorinNetworkAnalyse::SweepObserver observer() {
         return {this, &SweepProgressLine::turning, &SweepProgressLine::listening,
-                &SweepProgressLine::adapterDone, nullptr};
+                &SweepProgressLine::adapterDone, nullptr, &SweepProgressLine::tally};
     }
     std::set<std::string> swept() {
         std::lock_guard lock(mutex_);
@@ -91,17 +91,27 @@ private:
         if (p.listening_.empty()) p.windowStart_ = std::chrono::steady_clock::now();
         p.listening_ = names;
     }
-    static void adapterDone(void* self, const char* adapter, int accepted, unsigned dropped) {
+    static void adapterDone(void* self, const char* adapter, int, unsigned) {
         auto& p = *static_cast<SweepProgressLine*>(self);
         std::lock_guard lock(p.mutex_);
         p.swept_.insert(adapter);
+    }
+    // Boxes that answered fewer times than they were asked point at frames lost on the
+    // way; dropped frames at a capture buffer too small for the burst.
+    static void tally(void* self, const CVelqorinNetworkAnalyse::AdapterTally* t) {
+        auto& p = *static_cast<SweepProgressLine*>(self);
         if (!p.verbose_) return;
+        std::lock_guard lock(p.mutex_);
         if (p.enabled_) std::fputs("\r\033[K", stderr);
-        std::fprintf(stderr,
-                     "velqorin: %s: %d repl%s accepted, %u frame%s dropped for want of "
-                     "capture buffer\n",
-                     adapter, accepted, accepted == 1 ? "y" : "ies", dropped,
-                     dropped == 1 ? "" : "s");
+        const auto plural = [](long n, const char* one, const char* many) {
+            return std::to_string(n) + " " + (n == 1 ? one : many);
+        };
+        std::fprintf(stderr, "velqorin: %s: %s sent, %s accepted from %s, %d answered fewer than %s, %s dropped for want of capture buffer\n",
+                     t->adapter, plural(t->requests, "request", "requests").c_str(),
+                     plural(t->replies, "reply", "replies").c_str(),
+                     plural(t->boxes, "box", "boxes").c_str(), t->boxesShort,
+                     plural(t->requests, "time", "times").c_str(),
+                     plural(t->dropped, "frame", "frames").c_str());
     }
 
     double secondsLeft() const {
@@ -163,8 +173,9 @@ int sweep(CVelqorinNetworkAnalyse& analyser, const std::vector<std::string>& onl
     {
         SweepProgressLine progress(!style.oneByOne, style.verbose);
         const auto observer = progress.observer();
-        ok = style.oneByOne ? analyser.AnalyseAdapters(listed, listedCount, &observer)
-                            : analyser.AnalyseConcurrently(listed, listedCount, &observer);
+        ok = style.oneByOne
+                 ? analyser.AnalyseAdapters(listed, listedCount, &observer)
+                 : analyser.AnalyseConcurrently(listed, listedCount, &observer, style.requests);
         swept = progress.swept();
     }
     if (!ok) return fail(kNoAdapterList, "cannot list the network adapters for raw capture");
@@ -187,7 +198,9 @@ std::string joined(const std::set<std::string>& names) {
 // Sweeps and finds the one box the target names.
 int findBox(CVelqorinNetworkAnalyse& analyser, const BoxTarget& target, CVelqorinBoxOnNetwork*& box) {
     std::set<std::string> swept;
-    if (const int code = sweep(analyser, target.interfaces, swept); code != kOk) return code;
+    if (const int code = sweep(analyser, target.interfaces, swept, {false, false, target.requests});
+        code != kOk)
+        return code;
     const auto found = boxesWithSerial(analyser, target.serial);
     if (found.empty())
         return fail(kNotFound, "no box with serial number " + target.serial +
@@ -290,7 +303,7 @@ int scan(const ScanOptions& options) {
     CVelqorinNetworkAnalyse analyser;
     std::set<std::string> swept;
     if (const int code = sweep(analyser, options.interfaces, swept,
-                               {options.oneByOne, options.verbose});
+                               {options.oneByOne, options.verbose, options.requests});
         code != kOk)
         return code;
     int result = kOk;

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "velqorin/NetworkAnalyse.h"
+
 namespace velqorin::cli {
 
 enum ExitCode {
@@ -30,6 +32,9 @@ inline constexpr const char* kExitCodesHelp =
     "8 the box answers on several adapters (use --interface); 9 bad input (for apply: a bad "
     "plan), nothing sent; 10 declined at a question; 130 scan --watch ended by Ctrl+C.";
 
+inline constexpr int kDefaultRequests = CVelqorinNetworkAnalyse::kDefaultRequests;
+inline constexpr int kDefaultGoneAfter = 2;
+
 struct ScanOptions {
     std::vector<std::string> interfaces;
     bool json = false;
@@ -38,6 +43,8 @@ struct ScanOptions {
     bool sync = false;    // the synchronisation chains instead of the boxes
     bool oneByOne = false;  // one adapter's window after the other, as ExternAnalyse sweeps
     bool verbose = false;   // each adapter's replies and lost frames on standard error
+    int requests = kDefaultRequests;  // discovery requests on each adapter
+    int goneAfter = kDefaultGoneAfter;  // --watch: sweeps a box must miss to count as gone
 };
 
 
@@ -45,6 +52,7 @@ struct BoxTarget {
     std::string serial;
     std::vector<std::string> interfaces;
     bool passwordStdin = false;
+    int requests = kDefaultRequests;
 };
 
 struct ConfigureOptions {

@@ -444,13 +444,15 @@ std::string outcomeTable(const std::vector<RowOutcome>& outcomes) {
 
 std::string outcomeJson(const std::vector<RowOutcome>& outcomes) {
     auto list = nlohmann::json::array();
-    for (const RowOutcome& o : outcomes)
+    for (const RowOutcome& o : outcomes) {
         list.push_back({{"line", o.line},
                         {"serial", o.serial},
                         {"asked", o.asked},
                         {"result", resultWord(o.result)},
                         {"sent", o.sent},
                         {"detail", o.detail}});
+        if (o.answerLost) list.back()["answerLost"] = true;
+    }
     return dumped(list);
 }
 

@@ -131,6 +131,8 @@ struct RowOutcome {
     RowResult result = RowResult::NotFound;
     std::vector<std::string> sent;  // "sync", "network", "network+restart", in order
     std::string detail;
+    // No answer came, but the confirming sweep shows the box with the planned settings.
+    bool answerLost = false;
 };
 
 std::string outcomeTable(const std::vector<RowOutcome>& outcomes);

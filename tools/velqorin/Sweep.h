@@ -5,13 +5,14 @@
 #include <string>
 #include <vector>
 
-class CVelqorinNetworkAnalyse;
+#include "velqorin/NetworkAnalyse.h"
 
 namespace velqorin::cli {
 
 struct SweepStyle {
     bool oneByOne = false;  // one adapter's window after the other, as ExternAnalyse sweeps
-    bool verbose = false;   // each adapter's replies and lost frames on standard error
+    bool verbose = false;   // each adapter's requests, replies and lost frames on standard error
+    int requests = CVelqorinNetworkAnalyse::kDefaultRequests;  // on each adapter, listening to all at once
 };
 
 // Sweeps all adapters, or only the named ones, listening to all at once unless the style

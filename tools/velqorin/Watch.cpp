@@ -128,14 +128,14 @@ int watch(const ScanOptions& options, int seconds) {
     if (!options.json && ::isatty(STDERR_FILENO) == 1)
         std::cerr << "Sweeping every " << seconds << " s; Ctrl+C ends.\n";
     CVelqorinNetworkAnalyse analyser;
-    std::vector<BoxRow> last;
+    BoxWatch boxes(options.goneAfter);
     bool dialUpFailing = false;
     for (;;) {
         const auto started = SteadyClock::now();
         std::set<std::string> swept;
         stop.sweeping();
-        const int code =
-            sweep(analyser, options.interfaces, swept, {options.oneByOne, options.verbose});
+        const int code = sweep(analyser, options.interfaces, swept,
+                               {options.oneByOne, options.verbose, options.requests});
         const bool dialUpFailed = code == kOk && options.dialUp && !analyser.Analyse_Ras();
         if (const auto end = stop.swept()) return *end;
         if (code == kNoRawAccess) return code;
@@ -148,13 +148,11 @@ int watch(const ScanOptions& options, int seconds) {
         // After a failed sweep (it said why) the boxes are compared again after the next
         // good one, rather than all reported gone.
         if (code == kOk) {
-            std::vector<BoxRow> rows = rowsOf(analyser);
             const std::string time = timeStamp(options.json);
             std::string lines;
-            for (const WatchEvent& e : watchEvents(last, rows))
+            for (const WatchEvent& e : boxes.next(rowsOf(analyser)))
                 lines += (options.json ? watchJson(e, time) : watchText(e, time)) + "\n";
             if (!lines.empty()) stop.print(lines);
-            last = std::move(rows);
         }
         if (const auto end = stop.waitUntil(started + std::chrono::seconds(seconds))) return *end;
     }

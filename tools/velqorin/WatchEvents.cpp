@@ -62,6 +62,34 @@ std::vector<WatchEvent> watchEvents(const std::vector<BoxRow>& before,
     return events;
 }
 
+std::vector<WatchEvent> BoxWatch::next(const std::vector<BoxRow>& rows) {
+    std::map<Key, int> missedBefore;
+    for (std::size_t i = 0; i < known_.size(); ++i) missedBefore.emplace(keyOf(known_[i]), missing_[i]);
+
+    std::vector<WatchEvent> events;
+    std::vector<BoxRow> held;
+    std::vector<int> heldMissing;
+    for (WatchEvent& e : watchEvents(known_, rows)) {
+        if (e.kind != WatchEvent::Kind::Went) {
+            events.push_back(std::move(e));
+            continue;
+        }
+        const int missed = missedBefore[keyOf(e.box)] + 1;
+        if (missed >= goneAfter_) {
+            e.missingSweeps = missed;
+            events.push_back(std::move(e));
+        } else {
+            held.push_back(e.box);
+            heldMissing.push_back(missed);
+        }
+    }
+    known_ = rows;
+    missing_.assign(rows.size(), 0);
+    known_.insert(known_.end(), held.begin(), held.end());
+    missing_.insert(missing_.end(), heldMissing.begin(), heldMissing.end());
+    return events;
+}
+
 std::string watchText(const WatchEvent& e, const std::string& time) {
     std::string word = kindWord(e.kind);
     word.resize(9, ' ');
@@ -79,7 +107,11 @@ std::string watchText(const WatchEvent& e, const std::string& time) {
             text += ": " + list;
             break;
         }
-        case WatchEvent::Kind::Went: break;
+        case WatchEvent::Kind::Went:
+            if (e.missingSweeps > 0)
+                text += ": missing from " + std::to_string(e.missingSweeps) + " sweep" +
+                        (e.missingSweeps == 1 ? "" : "s") + " in a row";
+            break;
     }
     return text;
 }
@@ -101,6 +133,7 @@ std::string watchJson(const WatchEvent& e, const std::string& time) {
         line["syncMaster"] = r.syncFollower ? nlohmann::json(r.syncMaster) : nlohmann::json(nullptr);
         line["syncFloor"] = r.syncFollower ? nlohmann::json(r.syncFloor) : nlohmann::json(nullptr);
     }
+    if (e.kind == WatchEvent::Kind::Went && e.missingSweeps > 0) line["missingSweeps"] = e.missingSweeps;
     if (e.kind == WatchEvent::Kind::Changed) {
         auto changes = nlohmann::json::array();
         for (const FieldChange& c : e.changes)

@@ -10,6 +10,16 @@ using namespace velqorin::cli;
 
 namespace {
 
+CLI::Option* addRequests(CLI::App* command, int& requests) {
+    return command
+        ->add_option("--requests", requests,
+                     "Send the discovery request N times on each adapter within its listening "
+                     "window (1 to 5, default 3), so that a box is found even when a request "
+                     "or a reply is lost on the way")
+        ->type_name("N")
+        ->check(CLI::Range(1, CVelqorinNetworkAnalyse::kMaxRequests));
+}
+
 void addTarget(CLI::App* command, BoxTarget& target, const char* secret) {
     command->add_option("serial", target.serial, "Serial number of the box")->required();
     command->add_option("-i,--interface", target.interfaces,
@@ -18,6 +28,7 @@ void addTarget(CLI::App* command, BoxTarget& target, const char* secret) {
     command->add_flag("--password-stdin", target.passwordStdin,
                       std::string("Read the ") + secret +
                           " from the first line of standard input instead of the terminal");
+    addRequests(command, target.requests);
 }
 
 }  // namespace
@@ -59,6 +70,16 @@ int main(int argc, char** argv) {
             ->check(CLI::Range(1, kWatchMaxSeconds));
     watchOption->excludes(scanCommand->get_option("--csv"))
         ->excludes(scanCommand->get_option("--sync"));
+    addRequests(scanCommand, scanOptions.requests)
+        ->excludes(scanCommand->get_option("--one-by-one"));
+    scanCommand
+        ->add_option("--gone-after", scanOptions.goneAfter,
+                     "With --watch: report a box as gone only once it has been missing from K "
+                     "sweeps in a row (default 2), so that one lost reply does not make it "
+                     "come and go")
+        ->type_name("K")
+        ->check(CLI::Range(1, 1000))
+        ->needs(watchOption);
 
     bool interfacesJson = false;
     auto* interfacesCommand =
@@ -129,6 +150,7 @@ int main(int argc, char** argv) {
     applyCommand->add_flag("--json", applyOptions.json, "The results as a JSON array");
     applyCommand->add_flag("--force", applyOptions.force,
                            "Send a new address even when it answers a ping");
+    addRequests(applyCommand, applyOptions.requests);
 
     BoxTarget unlockTarget;
     auto* unlockCommand = app.add_subcommand(

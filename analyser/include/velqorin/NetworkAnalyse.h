@@ -21,6 +21,16 @@ public:
     using ReportSink = void (*)(void* context, const char* title, const char* text,
                                 ReportIcon icon);
 
+    // One adapter's window in figures. Boxes that answered fewer times than requests were
+    // sent are a sign that frames were lost on the way.
+    struct AdapterTally {
+        const char* adapter;  // valid during the call only
+        int requests;       // discovery requests sent on it
+        int replies;        // replies accepted, answers to every request counted
+        int boxes;          // boxes listed from it
+        int boxesShort;     // boxes that answered fewer times than `requests`
+        unsigned dropped;   // frames lost because the capture buffer was full
+    };
     // What a sweep tells its caller as it goes, on the caller's thread. Any member may be
     // null.
     struct SweepObserver {
@@ -37,10 +47,18 @@ public:
         // Asked between adapters and after every read; true ends the sweep (or the dial-up
         // pass) there, with what was found so far on the list.
         bool (*stopRequested)(void* context);
+        // An adapter's window is over: what it gave, in more detail than adapterDone.
+        void (*adapterTally)(void* context, const AdapterTally* tally);
     };
     // About how long one listening window lasts after its request: the 100 ms pause and
     // three one-second reads.
     static constexpr int kWindowMs = 3100;
+    // How often the sweep with one window for every adapter sends its request on each: a
+    // request or a reply lost on the way then seldom costs a box. Repeats go out every
+    // kRepeatSpacingMs from the first, early in the window, with the same token.
+    static constexpr int kDefaultRequests = 3;
+    static constexpr int kMaxRequests = 5;
+    static constexpr int kRepeatSpacingMs = 250;
 
     static constexpr std::size_t kTokenSize = 30;
     static constexpr std::size_t kTokenLength = 27;
@@ -88,8 +106,16 @@ public:
     // for about three seconds. The list is the one the sweep above gives for the same
     // replies: adapter by adapter in the platform's order, in order of arrival within
     // each. `observer` may be null. False only when the adapters cannot be listed.
+    // The request goes out kDefaultRequests times on each adapter; a box that answers
+    // several times is listed once per adapter, at the place of its first reply, with the
+    // content of its latest reply that carries this analyser's token.
     bool AnalyseConcurrently(const char* const* only, int onlyCount,
                              const SweepObserver* observer);
+    // The same, with the request sent `requests` times (1 to kMaxRequests; outside that,
+    // the nearest). With 1 the list is exactly the one the sweep above gives for the same
+    // replies, a box answering twice with our token moving last.
+    bool AnalyseConcurrently(const char* const* only, int onlyCount,
+                             const SweepObserver* observer, int requests);
     // The sweep, then, when `withDialUp` is set, the dial-up pass whatever the sweep
     // returned. True when the sweep and (if it ran) the dial-up pass both were.
     bool Analyse(bool withDialUp);
