@@ -19,7 +19,7 @@ lab=${VELQORIN_BENCH_LAB:-vqbench}
 lab_script=$root/lab/lab
 
 runs=${VELQORIN_BENCH_RUNS:-5}
-BENCHMARKS=(link_burst sweep monitor)
+BENCHMARKS=(link_burst sweep loss monitor)
 
 say() { printf 'run-benchmarks: %s\n' "$*" >&2; }
 die() { say "$*"; exit 1; }
@@ -119,6 +119,23 @@ bench_sweep() {
   "$program" --benchmark_filter='^(AddBox|Memory)/'
 }
 
+# The share of 50 boxes listed when the LAN loses 0, 5, 10 and 20 % of the frames each
+# way, the request sent once and three times, 20 sweeps of each, taking turns.
+bench_loss() {
+  local level sweeps=${VELQORIN_BENCH_LOSS_SWEEPS:-20}
+  lab_up --adapters 1 --segments 1
+  start_sim loss br0 50
+  echo "== loss: 50 boxes, $sweeps sweeps per case"
+  echo "| loss each way | requests | listed (mean) | worst sweep | sweeps listing nothing | sweep time |"
+  echo "|---|---|---|---|---|---|"
+  for level in 0 5 10 20; do
+    "$lab_script" loss "$lab" "$level" >/dev/null
+    in_ws "$build/bench/loss_bench" --lab "$lab" --boxes 50 --sweeps "$sweeps" --loss "$level"
+  done
+  "$lab_script" loss "$lab" 0 >/dev/null
+  stop_sims
+}
+
 # The monitor's window thread: the longest gap of its event loop during refreshes of an
 # 8-adapter lab (five boxes on each of the three segments), and the time it takes to
 # rebuild both lists for 1,000 boxes (that part needs no lab).
@@ -152,7 +169,8 @@ main() {
 
   [ "$(id -u)" -eq 0 ] || { say "needs root (network namespaces)"; exit 77; }
   sim=$build/tools/box-sim/velqorin-box-sim
-  for program in "$sim" "$build/bench/link_burst" "$build/bench/sweep_bench" "$build/bench/monitor_bench"; do
+  for program in "$sim" "$build/bench/link_burst" "$build/bench/sweep_bench" "$build/bench/loss_bench" \
+                 "$build/bench/monitor_bench"; do
     [ -x "$program" ] || die "$program is not built; run ninja -C $build first"
   done
 

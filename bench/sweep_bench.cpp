@@ -46,9 +46,18 @@ using velqorin::bench::outsideLab;
 
 // -- Sweeps in the lab -----------------------------------------------------------------
 
-enum class Mode { Concurrent, OneByOne };
+// All adapters at once with the request sent once or three times, or one after the other.
+enum class Mode { Concurrent, ConcurrentOnce, OneByOne };
+constexpr Mode kModes[] = {Mode::Concurrent, Mode::ConcurrentOnce, Mode::OneByOne};
 
-const char* modeName(Mode m) { return m == Mode::Concurrent ? "concurrent" : "one_by_one"; }
+const char* modeName(Mode m) {
+    switch (m) {
+        case Mode::Concurrent: return "concurrent_3_requests";
+        case Mode::ConcurrentOnce: return "concurrent_1_request";
+        case Mode::OneByOne: break;
+    }
+    return "one_by_one";
+}
 
 // What the observer saw of one sweep: each adapter's turn, and its replies and losses.
 struct Seen {
@@ -73,8 +82,12 @@ bool sweepOnce(CVelqorinNetworkAnalyse& analyser, const std::vector<const char*>
                Mode mode, Seen& seen) {
     const auto observer = seen.observer();
     const int count = static_cast<int>(names.size());
-    return mode == Mode::Concurrent ? analyser.AnalyseConcurrently(names.data(), count, &observer)
-                                    : analyser.AnalyseAdapters(names.data(), count, &observer);
+    switch (mode) {
+        case Mode::Concurrent: return analyser.AnalyseConcurrently(names.data(), count, &observer, 3);
+        case Mode::ConcurrentOnce: return analyser.AnalyseConcurrently(names.data(), count, &observer, 1);
+        case Mode::OneByOne: break;
+    }
+    return analyser.AnalyseAdapters(names.data(), count, &observer);
 }
 
 // One sweep over `adapters` per iteration.
@@ -286,7 +299,7 @@ int main(int argc, char** argv) {
         for (int count : counts) {
             std::vector<std::string> swept;
             for (int k = 0; k < count; ++k) swept.push_back("vq" + std::to_string(k));
-            for (Mode mode : {Mode::Concurrent, Mode::OneByOne})
+            for (Mode mode : kModes)
                 runs(benchmark::RegisterBenchmark(
                          ("Sweep/" + lan + "/" + modeName(mode) + "/adapters:" +
                           std::to_string(count))
@@ -298,7 +311,7 @@ int main(int argc, char** argv) {
         }
     }
     if (!options.lab.empty() && options.fleetBoxes >= 100) {
-        for (Mode mode : {Mode::Concurrent, Mode::OneByOne})
+        for (Mode mode : kModes)
             runs(benchmark::RegisterBenchmark(
                      ("Burst/" + std::string(modeName(mode)) + "/boxes:" +
                       std::to_string(options.fleetBoxes))

@@ -279,6 +279,27 @@ TEST_F(Apply, APlanOfTenBoxesGivesEveryResultWordAndSendsEachBoxOnlyItsCommands)
     EXPECT_EQ(afterwards - before, 3u);
 }
 
+TEST_F(Apply, ARowWhoseAnswerWasLostIsDoneWhenTheBoxReportsThePlan) {
+    // 6021 takes its command but answers after the command's window: the answer is lost.
+    // 6022 neither takes it nor answers.
+    json late = planBox("6021", "198.51.100.21");
+    late["answer"] = {{"delayMs", 4500}};
+    json silent = planBox("6022", "198.51.100.22");
+    silent["silent"] = true;
+    SimProcess sim(simOn(lab().name, "br1", {late, silent}));
+    const PlanFile plan("serial,dhcp,ip,mask\n"
+                        "6021,no,198.51.100.71,255.255.255.0\n"
+                        "6022,no,198.51.100.72,255.255.255.0\n");
+    const CliRun run = velqorin({"apply", plan.path(), "--password-stdin", "--json"}, "site-Secret\n");
+    EXPECT_EQ(run.exitCode, 1) << run;
+    const json rows = json::parse(run.out);
+    ASSERT_EQ(rows.size(), 2u) << run.out;
+    EXPECT_EQ(rows[0]["result"], "done") << rows[0];
+    EXPECT_EQ(rows[0]["answerLost"], true) << rows[0];
+    EXPECT_EQ(rows[1]["result"], "no answer") << rows[1];
+    EXPECT_FALSE(rows[1].contains("answerLost")) << rows[1];
+}
+
 TEST_F(Apply, TheTableNamesEachRowAndThePasswordIsAskedOnceAtTheTerminal) {
     SimProcess sim = site();
     const PlanFile plan(

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -75,6 +77,36 @@ TEST(DiscoveryReply, ChallengeStaysAcrossDiscoveries) {
         Reaction r = fleet.receive(bytesOf(discoveryRequest()), t0() + seconds(i));
         EXPECT_EQ(fieldText(recordOf(r.sends.at(0)).challenge), first);
     }
+}
+
+TEST(DiscoveryReply, ABoxThatRenewsItsChallengeSendsANewOneEveryReplyAndHonoursOnlyTheLast) {
+    BoxConfig box = knownBox();
+    box.renewsChallenge = true;
+    Fleet fleet({box}, t0(), 7);
+    std::set<std::string> seen;
+    std::string last;
+    for (int i = 0; i < 3; ++i) {
+        Reaction r = fleet.receive(bytesOf(discoveryRequest()), t0() + seconds(i));
+        last = std::string(fieldText(recordOf(r.sends.at(0)).challenge));
+        seen.insert(last);
+    }
+    EXPECT_EQ(seen.size(), 3u);
+    EXPECT_EQ(fleet.state(0).challenge, last);
+}
+
+TEST(Loss, SeededLossesRepeatAndKeepToTheirShare) {
+    auto pattern = [](double percent, std::uint64_t seed) {
+        Loss loss(percent, seed);
+        std::string drawn;
+        for (int i = 0; i < 10000; ++i) drawn += loss.strikes() ? 'x' : '.';
+        return drawn;
+    };
+    EXPECT_EQ(pattern(20, 3), pattern(20, 3));
+    EXPECT_NE(pattern(20, 3), pattern(20, 4));
+    const auto share = [](const std::string& d) { return static_cast<double>(std::count(d.begin(), d.end(), 'x')) / 100.0; };
+    EXPECT_NEAR(share(pattern(20, 3)), 20.0, 1.5);
+    EXPECT_EQ(share(pattern(0, 3)), 0.0);
+    EXPECT_EQ(share(pattern(100, 3)), 100.0);
 }
 
 TEST(DiscoveryReply, WhichBoxesAnswer) {

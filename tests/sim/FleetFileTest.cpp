@@ -34,7 +34,7 @@ TEST(FleetFile, EveryFieldLands) {
         "sync":{"stateIconShown":1,"stateIconAlt":2,"fault":3,"done":1,"age":30,"slave":1,
                 "floor":-2,"master":2554},
         "boxData":")") + std::string(158, '0') + R"(aB", "challenge":"Chal1", "replyDelayMs":5,
-        "silent":true, "keepsSettings":true, "restartMs":700, "token":"foreign",
+        "silent":true, "keepsSettings":true, "renewsChallenge":true, "restartMs":700, "token":"foreign",
         "reply":{"length":315,"reservedByte":{"index":20,"value":9},"protocolVersion":2,"kind":7},
         "secondReply":{"delayMs":250,"token":"empty","currentIp":"203.0.113.1",
                        "currentMask":"255.0.0.0","neighbourhood":true,"addressMode":2},
@@ -61,6 +61,7 @@ TEST(FleetFile, EveryFieldLands) {
     EXPECT_EQ(b.replyDelay.count(), 5);
     EXPECT_TRUE(b.silent);
     EXPECT_TRUE(b.keepsSettings);
+    EXPECT_TRUE(b.renewsChallenge);
     EXPECT_EQ(b.restart.count(), 700);
     EXPECT_EQ(b.token, TokenMode::Foreign);
     ASSERT_TRUE(b.reply);
@@ -76,6 +77,15 @@ TEST(FleetFile, EveryFieldLands) {
     EXPECT_TRUE(b.answer.fromOtherMacFirst);
     EXPECT_TRUE(b.answer.discoveryReplyFirst);
     EXPECT_EQ(b.answer.delay.count(), 40);
+}
+
+TEST(FleetFile, TheLossIsTheWholeFleets) {
+    FleetSettings settings;
+    EXPECT_EQ(parseFleet(R"({"boxes":[],"lossPercent":12.5})", &settings).size(), 0u);
+    EXPECT_EQ(settings.lossPercent, 12.5);
+    FleetSettings none;
+    parseFleet(R"({"boxes":[]})", &none);
+    EXPECT_EQ(none.lossPercent, 0);
 }
 
 TEST(FleetFile, Defaults) {
@@ -172,6 +182,8 @@ TEST(FleetFile, ErrorsNameTheBoxAndTheField) {
         {R"({"boxes":[3]})", "boxes[0]: must be an object"},
         {R"({"boxes":{}})", "field boxes: missing, or not an array"},
         {R"({"boxes":[],"extra":1})", "unknown field extra"},
+        {R"({"boxes":[],"lossPercent":101})", "field lossPercent: must be a number from 0 to 100"},
+        {R"({"boxes":[],"lossPercent":"5"})", "field lossPercent:"},
         {R"({"boxes":[)", "not valid JSON"},
     };
     for (const auto& c : cases) {

@@ -474,10 +474,18 @@ Bytes replyWithChallenge(const Bytes& request, const std::string& serial, Mac fr
     return bytesOf(r);
 }
 
+// Frames arriving at `ms`, queued among the adapter's timed batches in time order.
+void arriveAt(FakeAdapter& a, std::int64_t ms, std::vector<Bytes> frames) {
+    auto at = std::find_if(a.batches.begin(), a.batches.end(),
+                           [&](const Batch& b) { return b.atMs && *b.atMs > ms; });
+    a.batches.insert(at, Batch::arrivingAt(ms, std::move(frames)));
+}
+
 }  // namespace velqorin_repeats
 
 TEST(RepeatedRequests, GoOutEvery250MsAndTheWindowEndsWhenItWouldWithOne) {
-    // Quiet adapters, and one where frames that are not replies arrive every 300 ms.
+    // A box that answers every request on each adapter, alone or among frames that are
+    // not replies, arriving every 300 ms.
     for (const bool traffic : {false, true}) {
         for (std::int64_t offset : {0, 600, 850, 999}) {
             std::int64_t elapsedWithOne = 0;
@@ -487,11 +495,12 @@ TEST(RepeatedRequests, GoOutEvery250MsAndTheWindowEndsWhenItWouldWithOne) {
                 ScopedPlatform usingTable(table);
                 for (const char* name : {"eth0", "eth1"}) {
                     net.link.add(name).onSend = [&, traffic](FakeAdapter& a, const Bytes& request) {
+                        using velqorin_repeats::arriveAt;
+                        arriveAt(a, net.clock.nowMs() + 5, {replyTo(request, "7", boxMac(7))});
                         if (!traffic || net.link.sent.size() > 2) return;  // once, at the first send
                         Bytes noise = replyTo(request, "1", boxMac(1));
                         noise[45] = 0;
-                        for (int i = 1; i <= 20; ++i)
-                            a.batches.push_back(Batch::arrivingAt(net.clock.nowMs() + 300 * i, {noise}));
+                        for (int i = 1; i <= 20; ++i) arriveAt(a, net.clock.nowMs() + 300 * i, {noise});
                     };
                 }
                 CVelqorinNetworkAnalyse analyser;
@@ -527,14 +536,13 @@ TEST_F(SweepFixture, RepeatsAreFoldedIntoTheFirstPlaceWithTheNewestContentCarryi
         answers.push_back(replyWithChallenge(request, "A", boxMac(1), n));
         // B's first request was lost: it answers the second and third only.
         if (n >= 2) answers.push_back(replyWithChallenge(request, "B", boxMac(2), n));
-        // C's last reply carries another analyser's token: older news, left out.
-        answers.push_back(replyWithChallenge(request, "C", boxMac(3), n, n == 3 ? "FOREIGN" : nullptr));
+        // C's replies from the third on carry another analyser's token: older news, left out.
+        answers.push_back(replyWithChallenge(request, "C", boxMac(3), n, n >= 3 ? "FOREIGN" : nullptr));
         // D's first reply has no token; the later ones, with ours, bring their content.
         answers.push_back(replyWithChallenge(request, "D", boxMac(4), n, n == 1 ? "" : nullptr));
-        a.batches.push_back(Batch::arrivingAt(net.clock.nowMs() + 20, std::move(answers)));
+        velqorin_repeats::arriveAt(a, net.clock.nowMs() + 20, std::move(answers));
         // E is heard only after the window.
-        if (n == 3)
-            a.batches.push_back(Batch::arrivingAt(net.clock.nowMs() + 4000, {replyTo(request, "E", boxMac(5))}));
+        if (n == 1) velqorin_repeats::arriveAt(a, net.clock.nowMs() + 4000, {replyTo(request, "E", boxMac(5))});
     };
     struct Tallies {
         std::vector<CVelqorinNetworkAnalyse::AdapterTally> seen;
@@ -553,15 +561,16 @@ TEST_F(SweepFixture, RepeatsAreFoldedIntoTheFirstPlaceWithTheNewestContentCarryi
     std::vector<std::string> challenges;
     for (auto* b = analyser.firstBox; b; b = b->next)
         challenges.emplace_back(fieldText(b->storedRecord.challenge));
-    EXPECT_EQ(challenges, (std::vector<std::string>{"challenge-3", "challenge-2", "challenge-3",
-                                                    "challenge-3"}));
+    // B's missing answer shows frames are lost: the adapter is asked twice more.
+    EXPECT_EQ(challenges, (std::vector<std::string>{"challenge-5", "challenge-2", "challenge-5",
+                                                    "challenge-5"}));
     EXPECT_EQ(fieldText(analyser.firstBox->next->next->storedRecord.analyserToken),
               std::string_view(analyser.analyserToken));
     ASSERT_EQ(tallies.seen.size(), 1u);
     const auto& t = tallies.seen[0];
     EXPECT_EQ(tallies.adapters, std::vector<std::string>{"eth0"});
-    EXPECT_EQ(t.requests, 3);
-    EXPECT_EQ(t.replies, 11);
+    EXPECT_EQ(t.requests, 5);
+    EXPECT_EQ(t.replies, 19);
     EXPECT_EQ(t.boxes, 4);
     EXPECT_EQ(t.boxesShort, 1);  // B
 }
@@ -603,4 +612,35 @@ TEST_F(SweepFixture, ARepeatThatCannotBeSentClosesItsAdapterAndKeepsWhatItGave) 
     EXPECT_EQ(net.link.sent.size(), 4u);  // eth0 once, eth1 three times
     EXPECT_EQ(net.link.openNow, 0);
     EXPECT_EQ(net.link.reads.back().adapters, std::vector<std::string>{"eth1"});
+}
+
+TEST(RepeatedRequests, AnAdapterIsAskedAgainUpToFiveTimesOnlyWhileItsRepliesShowLoss) {
+    const struct {
+        int requests;
+        std::vector<int> answered;  // the requests (from 1) the box's answer to gets through
+        int sent;
+    } cases[] = {
+        {3, {1, 2, 3, 4, 5}, 3},  // no sign of loss
+        {4, {1, 2, 3, 4, 5}, 4},
+        {3, {}, 5},               // nothing heard: perhaps every request was lost
+        {3, {1, 3, 4, 5}, 5},     // one answer missing
+        {3, {1, 2, 4, 5}, 5},     // the fifth because the box is still one answer short
+        {2, {2, 3, 4, 5}, 5},
+        {5, {}, 5},
+        {1, {}, 1},               // one request is one request
+    };
+    for (const auto& c : cases) {
+        FakeRawNetwork net;
+        FakePlatform table;
+        ScopedPlatform usingTable(table);
+        int asked = 0;
+        net.link.add("eth0", kEth0).onSend = [&](FakeAdapter& a, const Bytes& request) {
+            if (std::count(c.answered.begin(), c.answered.end(), ++asked) > 0)
+                a.batches.push_back({milliseconds(5), {replyTo(request, "A", boxMac(1))}});
+        };
+        CVelqorinNetworkAnalyse analyser;
+        ASSERT_TRUE(analyser.AnalyseConcurrently(nullptr, 0, nullptr, c.requests));
+        EXPECT_EQ(static_cast<int>(net.link.sent.size()), c.sent) << c.requests << " " << testing::PrintToString(c.answered);
+        EXPECT_EQ(analyser.CountBox(), c.answered.empty() ? 0 : 1);
+    }
 }

@@ -14,8 +14,9 @@ CLI::Option* addRequests(CLI::App* command, int& requests) {
     return command
         ->add_option("--requests", requests,
                      "Send the discovery request N times on each adapter within its listening "
-                     "window (1 to 5, default 3), so that a box is found even when a request "
-                     "or a reply is lost on the way")
+                     "window (1 to 5, default 3), and again up to 5 times while the replies "
+                     "show frames lost on the way, so that a box is found even then; 1 sends "
+                     "it once")
         ->type_name("N")
         ->check(CLI::Range(1, CVelqorinNetworkAnalyse::kMaxRequests));
 }

@@ -55,7 +55,8 @@ public:
     static constexpr int kWindowMs = 3100;
     // How often the sweep with one window for every adapter sends its request on each: a
     // request or a reply lost on the way then seldom costs a box. Repeats go out every
-    // kRepeatSpacingMs from the first, early in the window, with the same token.
+    // kRepeatSpacingMs from the first, early in the window, with the same token; while an
+    // adapter's replies show loss it is asked again, up to kMaxRequests in all.
     static constexpr int kDefaultRequests = 3;
     static constexpr int kMaxRequests = 5;
     static constexpr int kRepeatSpacingMs = 250;
@@ -112,8 +113,9 @@ public:
     bool AnalyseConcurrently(const char* const* only, int onlyCount,
                              const SweepObserver* observer);
     // The same, with the request sent `requests` times (1 to kMaxRequests; outside that,
-    // the nearest). With 1 the list is exactly the one the sweep above gives for the same
-    // replies, a box answering twice with our token moving last.
+    // the nearest), then again while the replies show loss. With 1 it is sent once, and
+    // the list is exactly the one the sweep above gives for the same replies, a box
+    // answering twice with our token moving last.
     bool AnalyseConcurrently(const char* const* only, int onlyCount,
                              const SweepObserver* observer, int requests);
     // The sweep, then, when `withDialUp` is set, the dial-up pass whatever the sweep
