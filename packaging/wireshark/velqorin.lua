@@ -196,14 +196,14 @@ local E = {
 }
 velqorin.experts = { E.length, E.magic, E.reserved, E.protocol_version, E.kind, E.unlock }
 
-local eth_src = Field.new("eth.src")
-
 -- How the box is connected: the fourth octet of its MAC, the USB bit tested first.
 local function link_text(octet)
     if octet % 8 >= 4 then return "USB" end
     if octet % 16 >= 8 then return "serial" end
     return "network"
 end
+
+local eth_src = Field.new("eth.src")
 
 function velqorin.dissector(tvb, pinfo, tree)
     local record_length = HEADER_SIZE + tvb:len()
@@ -373,12 +373,10 @@ function velqorin.dissector(tvb, pinfo, tree)
 
     -- The box's own frames carry its MAC as their source.
     local from_box = kind == KIND_REPLY or kind == KIND_ACCEPTED or kind == KIND_REFUSED
-    if from_box then
-        local src = eth_src()
-        if src then
-            local octet = src.range:bytes():get_index(3)
-            root:add(F.link, src.range, link_text(octet)):set_generated()
-        end
+    -- Read from the bytes: the address as text may come out as a maker's name.
+    local source = from_box and eth_src()
+    if source then
+        root:add(F.link, link_text(source.range:bytes():get_index(3))):set_generated()
     end
 
     -- The summary line.
@@ -542,12 +540,12 @@ local function parse_answer(raw)
     local root = string.find(text, "<velqorin>", 1, true)
     if not root then return nil, "<velqorin>" end
     local mac_first, mac_last, after = element(text, root, "<mac-address>", "</mac-address>")
-    if not mac_first then return nil, "<mac-address>" end
+    if not mac_first then return nil, "<mac-address>...</mac-address>" end
     local serial_first, serial_last
     serial_first, serial_last, after = element(text, after, "<serial>", "</serial>")
-    if not serial_first then return nil, "<serial>" end
+    if not serial_first then return nil, "<serial>...</serial>" end
     local software_first, software_last = element(text, after, "<software>", "</software>")
-    if not software_first then return nil, "<software>" end
+    if not software_first then return nil, "<software>...</software>" end
     return {
         mac = { mac_first, mac_last },
         serial = { serial_first, serial_last },
@@ -582,10 +580,11 @@ end
 
 local function dissect_answer(tvb, pinfo, tree)
     local raw = tvb:raw()
-    local found, missing = parse_answer(raw)
+    local text = string.sub(raw, 1, INFO_ANSWER_LIMIT)
+    local found, missing = parse_answer(text)
     -- An answer still without its last tag may come in more segments, as long as nothing
     -- ends the text first (a NUL) and it stays within what the monitor reads.
-    if not found and not string.find(raw, "\0", 1, true) and #raw < INFO_ANSWER_LIMIT then
+    if not found and not string.find(text, "\0", 1, true) and #raw < INFO_ANSWER_LIMIT then
         pinfo.desegment_offset = 0
         pinfo.desegment_len = DESEGMENT_ONE_MORE_SEGMENT
         return
@@ -593,9 +592,11 @@ local function dissect_answer(tvb, pinfo, tree)
     pinfo.cols.protocol = "Velqorin info"
     local root = tree:add(info, tvb(), "Velqorin box info answer")
     root:add(I.box, pinfo.src):set_generated()
-    if not found or #raw > INFO_ANSWER_LIMIT then
-        local why = found and string.format("the answer ends after the first %d bytes", INFO_ANSWER_LIMIT)
-            or ("no " .. missing .. " tag")
+    if not found then
+        local why = "no " .. missing
+        if #raw >= INFO_ANSWER_LIMIT and not string.find(text, "\0", 1, true) then
+            why = string.format("no answer within the first %d bytes", INFO_ANSWER_LIMIT)
+        end
         root:add_proto_expert_info(IE.no_box, "The monitor lists no box for this answer: " .. why)
         pinfo.cols.info = "Info answer from " .. tostring(pinfo.src) .. " without a box: " .. why
         return tvb:len()
