@@ -97,7 +97,9 @@ local KIND_NAMES = {
     [8] = "apply and synchronise",
 }
 local KIND_REQUEST, KIND_REPLY, KIND_ACCEPTED, KIND_REFUSED = 0, 1, 2, 5
-local KIND_APPLY_NETWORK, KIND_APPLY_SYNCHRO = 3, 7
+local KIND_APPLY_NETWORK = 3
+local COMMANDS = { [3] = true, [4] = true, [7] = true, [8] = true }
+local FROM_BOX = { [KIND_REPLY] = true, [KIND_ACCEPTED] = true, [KIND_REFUSED] = true }
 
 -- What the monitor's DHCP column shows for addressMode; any other value is a fixed address.
 local function dhcp_text(mode)
@@ -292,7 +294,7 @@ function velqorin.dissector(tvb, pinfo, tree)
         local item = root:add(F.credential, credential, field_text(credential))
         if unlock then
             item:append_text(" (the unlock code, in clear)")
-        elseif kind == KIND_APPLY_NETWORK or kind == 4 or kind == KIND_APPLY_SYNCHRO or kind == 8 then
+        elseif COMMANDS[kind] then
             item:append_text(" (the password response)")
         end
     end
@@ -308,15 +310,18 @@ function velqorin.dissector(tvb, pinfo, tree)
         item:add_le(F.version_packed, version)
     end
 
+    -- The synchronisation fields, as a group when the frame holds them all.
+    local sync_summary
     if at("sync_master") then
-        local sync = root:add(F.synchronisation, tvb(169 - HEADER_SIZE, 36))
+        local first = LAYOUT.state_icon_shown.offset - HEADER_SIZE
+        local sync = root:add(F.synchronisation, tvb(first, LAYOUT.box_data.offset - LAYOUT.state_icon_shown.offset))
         local shown = at("state_icon_shown"):le_uint()
         local alt = at("state_icon_alt"):le_uint()
         local lamp = shown == 0 and "none" or (alt ~= 0 and "blue" or "beige")
         sync:add_le(F.state_icon_shown, at("state_icon_shown"))
             :append_text(shown == 0 and " (no state icon)" or " (a state icon)")
         sync:add_le(F.state_icon_alt, at("state_icon_alt"))
-        sync:add(F.state_icon, tvb(169 - HEADER_SIZE, 8), lamp):set_generated()
+        sync:add(F.state_icon, tvb(first, 8), lamp):set_generated()
 
         local fault = at("sync_fault"):le_uint()
         local done = at("sync_done"):le_uint()
@@ -334,15 +339,15 @@ function velqorin.dissector(tvb, pinfo, tree)
         else
             age_item:append_text(" (not shown)")
         end
-        sync:add_le(F.sync_slave, at("sync_slave")):append_text(follower and " (follows a master)" or " (master)")
+        sync:add_le(F.sync_slave, at("sync_slave"))
+            :append_text(follower and " (follows a master)" or " (master)")
         sync:add_le(F.sync_floor, at("sync_floor"))
         sync:add_le(F.sync_reserved, at("sync_reserved"))
         sync:add_le(F.sync_master, at("sync_master"))
+        sync_summary = follower and string.format("follows %d, floor %d", master, floor) or "master"
+        sync:append_text(": " .. sync_summary)
         if follower then
-            sync:append_text(string.format(": follows %d, floor %d", master, floor))
             if age_shown then sync:append_text(", last " .. duration_text(age) .. " ago") end
-        else
-            sync:append_text(": master")
         end
     end
 
@@ -371,10 +376,9 @@ function velqorin.dissector(tvb, pinfo, tree)
         root:add(F.trailing, tvb(FRAME_SIZE - HEADER_SIZE))
     end
 
-    -- The box's own frames carry its MAC as their source.
-    local from_box = kind == KIND_REPLY or kind == KIND_ACCEPTED or kind == KIND_REFUSED
-    -- Read from the bytes: the address as text may come out as a maker's name.
-    local source = from_box and eth_src()
+    -- The box's own frames carry its MAC as their source, read from the bytes: the address
+    -- as text may come out as a maker's name.
+    local source = FROM_BOX[kind] and eth_src()
     if source then
         root:add(F.link, link_text(source.range:bytes():get_index(3))):set_generated()
     end
@@ -388,10 +392,16 @@ function velqorin.dissector(tvb, pinfo, tree)
         info = string.format("%s from %s: %s/%s, DHCP %s, version %s", info, who,
             ip_text(at("current_ip")), ip_text(at("current_mask")),
             dhcp_range and dhcp_text(dhcp_range:uint()) or "?", version_shown or "?")
-    elseif (kind == KIND_ACCEPTED or kind == KIND_REFUSED) and who then
+    elseif FROM_BOX[kind] and who then
         info = string.format("%s by %s", info, who)
-    elseif kind and kind >= 3 and kind ~= KIND_REFUSED and KIND_NAMES[kind] and who then
+    elseif COMMANDS[kind] and who then
         info = string.format("%s %s %s", info, name == "unlock" and "of" or "to", who)
+        if (kind == 7 or kind == 8) and sync_summary then
+            info = info .. ": " .. sync_summary
+        elseif name ~= "unlock" and dhcp_range and at("manual_mask") then
+            info = string.format("%s: DHCP %s, %s/%s", info, dhcp_range:uint() == 1 and "yes" or "no",
+                ip_text(at("manual_ip")), ip_text(at("manual_mask")))
+        end
     end
     if kind == KIND_REQUEST and token then
         info = info .. ", token " .. field_text(token)
