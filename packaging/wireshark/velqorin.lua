@@ -9,7 +9,7 @@
 -- their field, or to the field's last byte when there is none.
 
 local FRAME_SIZE = 316
-local HEADER_SIZE = 14 -- the Ethernet header, which the eth dissector has already shown
+local HEADER_SIZE = 14 -- the Ethernet header, shown by the eth (or Linux cooked) dissector
 local ETHERTYPE = 0x0E0F
 local INFO_PORT = 5000
 local INFO_REQUEST = '<?xml version="1.0"?><velqorin><read-info/></velqorin>'
@@ -205,13 +205,15 @@ local function link_text(octet)
     return "network"
 end
 
+-- The box's MAC, from an Ethernet header or, in a capture of "any" interface, the Linux
+-- cooked header, whose source is the Ethernet source.
 local eth_src = Field.new("eth.src")
+local sll_src = Field.new("sll.src.eth")
 
 function velqorin.dissector(tvb, pinfo, tree)
+    -- The record counts from the Ethernet header, which comes before this data whatever
+    -- the capture put in its place.
     local record_length = HEADER_SIZE + tvb:len()
-    -- The record starts at the Ethernet header; a VLAN tag or the like would shift every
-    -- offset, and the monitor would not take such a frame anyway.
-    if pinfo.caplen ~= record_length then return 0 end
 
     pinfo.cols.protocol = "Velqorin"
     local root = tree:add(velqorin, tvb(), "Velqorin box protocol")
@@ -378,7 +380,7 @@ function velqorin.dissector(tvb, pinfo, tree)
 
     -- The box's own frames carry its MAC as their source, read from the bytes: the address
     -- as text may come out as a maker's name.
-    local source = FROM_BOX[kind] and eth_src()
+    local source = FROM_BOX[kind] and (eth_src() or sll_src())
     if source then
         root:add(F.link, link_text(source.range:bytes():get_index(3))):set_generated()
     end

@@ -81,13 +81,36 @@ void writeCapture(const std::string& path, int linkType,
     if (pcap_dump_flush(out.get()) != 0) throw std::runtime_error("pcap_dump_flush " + path);
 }
 
-bool recordOf(const Capture& capture, const CapturedFrame& frame, TAnalyseBuffer& record) {
-    if (capture.linkType != DLT_EN10MB || frame.bytes.size() < 14 ||
-        be16(&frame.bytes[12]) != kEtherType)
-        return false;
+bool recordOf(const Capture& capture, const CapturedFrame& frame, TAnalyseBuffer& record,
+              std::size_t& length) {
+    const auto& b = frame.bytes;
     std::memset(&record, 0, sizeof record);
-    std::memcpy(&record, frame.bytes.data(), std::min(frame.bytes.size(), kFrameSize));
-    return true;
+    auto* r = reinterpret_cast<std::uint8_t*>(&record);
+    if (capture.linkType == DLT_EN10MB && b.size() >= 14 && be16(&b[12]) == kEtherType) {
+        length = b.size();
+        std::memcpy(r, b.data(), std::min(length, kFrameSize));
+        return true;
+    }
+    // The cooked header: packet type, address type, address length, 8 address bytes, protocol.
+    constexpr std::size_t kCooked = 16;
+    if (capture.linkType == DLT_LINUX_SLL && b.size() >= kCooked && be16(&b[14]) == kEtherType) {
+        length = b.size() - kCooked + 14;
+        if (be16(&b[4]) == kMacSize) std::memcpy(record.sourceMac, &b[6], kMacSize);
+        std::memcpy(record.etherType, &b[14], 2);
+        std::memcpy(r + 14, b.data() + kCooked, std::min(length, kFrameSize) - 14);
+        return true;
+    }
+    return false;
+}
+
+std::vector<std::uint8_t> cookedFrame(const TAnalyseBuffer& record, std::size_t length) {
+    std::vector<std::uint8_t> frame = {0, 0, 0, 1, 0, kMacSize};  // to this host, Ethernet
+    frame.insert(frame.end(), record.sourceMac, record.sourceMac + kMacSize);
+    frame.insert(frame.end(), {0, 0, record.etherType[0], record.etherType[1]});
+    const auto* r = frameBytes(record);
+    frame.insert(frame.end(), r + 14, r + std::min(length, kFrameSize));
+    frame.resize(length - 14 + 16, 0xA5);
+    return frame;
 }
 
 std::vector<TcpExchange> tcpExchanges(const Capture& capture, std::uint16_t port) {

@@ -29,9 +29,14 @@ Capture readCapture(const std::string& path);
 void writeCapture(const std::string& path, int linkType,
                   const std::vector<std::vector<std::uint8_t>>& frames);
 
-// The frame as a record when it is an Ethernet frame of our EtherType and holds one whole
-// (longer frames: their first 316 bytes); false otherwise.
-bool recordOf(const Capture& capture, const CapturedFrame& frame, TAnalyseBuffer& record);
+// The frame as a record when it is of our EtherType: its first 316 bytes from the Ethernet
+// header on, zero-padded, and their number in `length` (as the frame had on the wire). A
+// Linux cooked capture gives the source MAC and no destination. False for other frames.
+bool recordOf(const Capture& capture, const CapturedFrame& frame, TAnalyseBuffer& record,
+              std::size_t& length);
+
+// The Linux cooked frame that carries `length` bytes of `record` (its source as sender).
+std::vector<std::uint8_t> cookedFrame(const TAnalyseBuffer& record, std::size_t length);
 
 // One TCP connection to `port`, what each side sent, in sequence order.
 struct TcpExchange {

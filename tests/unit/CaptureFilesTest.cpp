@@ -21,7 +21,8 @@ Capture capture(const std::string& name) { return readCapture(VELQORIN_CAPTURES 
 
 TAnalyseBuffer record(const Capture& c, const CapturedFrame& frame) {
     TAnalyseBuffer r;
-    EXPECT_TRUE(recordOf(c, frame, r)) << "frame " << frame.number << " is not one of ours";
+    std::size_t length = 0;
+    EXPECT_TRUE(recordOf(c, frame, r, length)) << "frame " << frame.number << " is not one of ours";
     return r;
 }
 
