@@ -183,8 +183,8 @@ if command -v tshark >/dev/null; then
   dissector=$libdir/wireshark/plugins/velqorin.lua
   # A home of its own: no personal plugin or preference of root's takes part.
   tshark_() { HOME="$work" XDG_CONFIG_HOME="$work" tshark "$@" 2>"$work/tshark.err"; }
-  tshark_ -G plugins >"$work/plugins" || { cat "$work/tshark.err"; fail "tshark -G plugins failed"; }
-  grep -qF "$dissector" "$work/plugins" || fail "tshark -G plugins does not list $dissector"
+  tshark_ -G plugins >"$work/tshark-plugins" || { cat "$work/tshark.err"; fail "tshark -G plugins failed"; }
+  grep -qF "$dissector" "$work/tshark-plugins" || fail "tshark -G plugins does not list $dissector"
   decoded=$(tshark_ -n -r tests/captures/sweep.pcap -Y 'velqorin.kind == 1' -T fields -e velqorin.serial |
     sort -n | xargs)
   [ "$decoded" = "6101 6102 6103 6104 6105 1234567890123456789" ] ||
