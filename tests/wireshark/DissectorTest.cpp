@@ -514,9 +514,7 @@ std::vector<Made> madeFrames() {
              storeLe<std::uint32_t>(r.stateIconShown, 0);
              storeLe<std::uint32_t>(r.stateIconAlt, 3);
          }},
-        {"synchronised at no age", [](R& r) { storeLe<std::uint32_t>(r.syncAge, 0); }},
         {"never synchronised", [](R& r) { storeLe<std::uint32_t>(r.syncDone, 0); }},
-        {"master", [](R& r) { storeLe<std::uint32_t>(r.syncSlave, 0); }},
         {"unlock", [](R& r) {
              r.frameKind = static_cast<std::uint8_t>(FrameKind::ApplyNetwork);
              r.clearPassword = 1;
@@ -530,7 +528,6 @@ std::vector<Made> madeFrames() {
         {"magic without its NUL", [](R& r) { fill(r.magic, "Velqorin!"); }},
         {"first reserved byte", [](R& r) { r.reserved[0] = 0xFF; }},
         {"last reserved byte", [](R& r) { r.reserved[20] = 1; }},
-        {"protocol version 0", [](R& r) { r.protocolVersion = 0; }},
         {"protocol version 2", [](R& r) { r.protocolVersion = 2; }},
         {"shortest Ethernet frame", [](R&) {}, 60},
         {"ends before the challenge", [](R&) {}, 285},
