@@ -118,6 +118,7 @@ expected=(
   "/usr/share/icons/hicolor/256x256/apps/$app_id.png"
   /usr/share/man/man1/velqorin.1.gz /usr/share/man/man1/VelqorinNetworkMonitor.1.gz
   /usr/share/bash-completion/completions/velqorin
+  "$libdir/wireshark/plugins/velqorin.lua"
 )
 for path in "${expected[@]}"; do
   grep -qx -- "$path" "$work/contents" || fail "no package holds $path"
@@ -176,6 +177,23 @@ done
 # pipefail, grep leaving at the first match may kill ldconfig with SIGPIPE and fail the test.
 grep -qE "libVelqorinNetworkAnalyser.so.0 .*=> (/usr)?/lib/$multiarch/libVelqorinNetworkAnalyser.so.0\$" <<<"$(ldconfig -p)" ||
   fail "the loader's cache does not know libVelqorinNetworkAnalyser.so.0"
+
+if command -v tshark >/dev/null; then
+  step "tshark loads the installed dissector"
+  dissector=$libdir/wireshark/plugins/velqorin.lua
+  # A home of its own: no personal plugin or preference of root's takes part.
+  tshark_() { HOME="$work" XDG_CONFIG_HOME="$work" tshark "$@" 2>"$work/tshark.err"; }
+  tshark_ -G plugins >"$work/tshark-plugins" || { cat "$work/tshark.err"; fail "tshark -G plugins failed"; }
+  grep -qF "$dissector" "$work/tshark-plugins" || fail "tshark -G plugins does not list $dissector"
+  decoded=$(tshark_ -n -r tests/captures/sweep.pcap -Y 'velqorin.kind == 1' -T fields -e velqorin.serial |
+    sort -n | xargs)
+  [ "$decoded" = "6101 6102 6103 6104 6105 1234567890123456789" ] ||
+    { cat "$work/tshark.err"; fail "the installed dissector read the serials '$decoded' from sweep.pcap"; }
+  warned=$(tshark_ -n -r tests/captures/malformed.pcap -Y velqorin.expert.length -T fields -e frame.len | xargs)
+  [ "$warned" = "315 317" ] || fail "the installed dissector warned of the lengths '$warned', not '315 317'"
+else
+  echo "tshark is not installed: the dissector is not tried"
+fi
 
 step "the lab $lab and the box simulator"
 lab/lab up "$lab" --adapters 1 --segments 1 --replace >/dev/null
