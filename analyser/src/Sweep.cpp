@@ -2,11 +2,14 @@
 #include <chrono>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "BoxIndex.h"
 #include "Link.h"
+#include "SerialAnswers.h"
 #include "velqorin/NetworkAnalyse.h"
 
 using namespace std::chrono_literals;
@@ -88,22 +91,28 @@ void sweepOneByOne(CVelqorinNetworkAnalyse& analyser, const std::vector<std::str
         // Each box of this adapter adds one entry, whatever it repeats.
         const int listedBefore = analyser.boxCount;
         int accepted = 0;
+        int beyondLimit = 0;
         do {
             // A failed read counts as a quiet one; the window still ends on time.
             LinkReceive(slot, [&](const std::uint8_t* frame, std::size_t length) {
-                if (isDiscoveryReply(request, frame, length)) {
-                    TAnalyseBuffer reply;
-                    std::memcpy(&reply, frame, kFrameSize);
-                    analyser.AddBox(&reply, name.c_str());
-                    ++accepted;
+                if (!isDiscoveryReply(request, frame, length)) return true;
+                TAnalyseBuffer reply;
+                std::memcpy(&reply, frame, kFrameSize);
+                if (analyser.boxCount >= CVelqorinNetworkAnalyse::kMaxBoxes &&
+                    boxIndexOf(analyser).find(analyser, reply, name.c_str()) == nullptr) {
+                    ++beyondLimit;
+                    return true;
                 }
+                analyser.AddBox(&reply, name.c_str());
+                ++accepted;
                 return true;
             });
             told.listening(listened, clock.steadyMilliseconds() - sent);
         } while (!windowOver(clock, start) && !told.stopRequested());
         const unsigned dropped = droppedOn(slot);
-        told.adapterDone(name, accepted, dropped);
-        told.tally({name.c_str(), 1, accepted, analyser.boxCount - listedBefore, 0, dropped});
+        told.adapterDone(name, accepted, dropped + static_cast<unsigned>(beyondLimit));
+        told.tally({name.c_str(), 1, accepted, analyser.boxCount - listedBefore, 0, dropped,
+                    beyondLimit});
         LinkClose(slot);
     }
 }
@@ -112,52 +121,96 @@ void sweepOneByOne(CVelqorinNetworkAnalyse& analyser, const std::vector<std::str
 // first answered. A repeat that carries our token brings the box's newest content (a box
 // may honour only the challenge it sent last); one that does not is older news, as in
 // AddBox. With a single request a repeat moves the box last, as AddBox would move it.
+// When several stations answer with one serial number, each one's reply is kept aside.
 class ReplyFold {
 public:
     ReplyFold(const char* token, bool repeatsKeepPlace)
         : token_(token), repeatsKeepPlace_(repeatsKeepPlace) {}
 
-    void add(const std::uint8_t* frame) {
+    // `room`: how many more boxes the sweep may list; a new one beyond is dropped. `nowMs`:
+    // when it arrived, on the steady clock.
+    void add(const std::uint8_t* frame, int& room, std::int64_t nowMs) {
         const auto* reply = reinterpret_cast<const TAnalyseBuffer*>(frame);
-        ++replies_;
         const std::string serial(fieldText(reply->serialNumber));
-        const auto [at, isNew] = bySerial_.try_emplace(serial, entries_.size());
-        if (isNew) {
-            entries_.push_back({copyOf(frame), 1, true});
+        const auto found = bySerial_.find(serial);
+        if (found == bySerial_.end()) {
+            if (room <= 0) {
+                ++beyondLimit_;
+                return;
+            }
+            --room;
+            ++replies_;
+            bySerial_.emplace(serial, entries_.size());
+            entries_.push_back({copyOf(frame), 1, nowMs, true, nullptr});
+            if (replies_ == 1) firstReplyMs_ = nowMs;
             return;
         }
-        Entry& held = entries_[at->second];
+        ++replies_;
+        Entry& held = entries_[found->second];
         ++held.answers;
-        if (std::strncmp(reply->analyserToken, token_, CVelqorinNetworkAnalyse::kTokenSize) != 0)
-            return;
+        const bool ours =
+            std::strncmp(reply->analyserToken, token_, CVelqorinNetworkAnalyse::kTokenSize) == 0;
+        if (held.stations || std::memcmp(held.reply.sourceMac, reply->sourceMac, kMacSize) != 0) {
+            if (!held.stations) {
+                held.stations = std::make_unique<SerialAnswers>();
+                held.stations->note(held.reply, false);
+            }
+            held.stations->note(*reply, ours);
+        }
+        if (!ours) return;
         if (repeatsKeepPlace_) {
             held.reply = copyOf(frame);
             return;
         }
         held.live = false;
-        at->second = entries_.size();
-        entries_.push_back({copyOf(frame), held.answers, true});
+        found->second = entries_.size();
+        entries_.push_back({copyOf(frame), held.answers, held.firstMs, true, std::move(held.stations)});
         if (++dead_ > entries_.size() / 2) compact();
     }
 
+    // Each box's reply in list order, with its stations when more than one answered.
     template <typename Visit>
-    void forEach(Visit visit) const {
-        for (const Entry& e : entries_)
-            if (e.live) visit(e.reply);
+    void forEach(Visit visit) {
+        for (Entry& e : entries_)
+            if (e.live) visit(e.reply, e.stations.get());
     }
     int replies() const { return replies_; }
+    int beyondLimit() const { return beyondLimit_; }
     int boxes() const { return static_cast<int>(bySerial_.size()); }
     int answeredFewerThan(int requests) const {
         int count = 0;
         for (const Entry& e : entries_) count += e.live && e.answers < requests;
         return count;
     }
+    // Whether, at `nowMs`, the replies show frames lost on the way to or from the boxes
+    // asked at the times `sentAt`: no box at all; nothing heard before the second request
+    // went out (the first, or every answer to it, was lost); or a box short of the answers
+    // it owes by now. A box's first answer is taken for its answer to the first request:
+    // a box that is slow to answer then owes no answer it could not have sent yet, and a
+    // burst of replies spread over the window raises no false alarm.
+    bool showsLoss(const std::vector<std::int64_t>& sentAt, std::int64_t nowMs) const {
+        if (entries_.empty()) return true;
+        if (sentAt.size() > 1 && firstReplyMs_ >= sentAt[1]) return true;
+        for (const Entry& e : entries_) {
+            if (!e.live) continue;
+            const std::int64_t lag = e.firstMs - sentAt.front();
+            int owed = 0;
+            for (const std::int64_t t : sentAt) owed += t + lag + kAnswerSlackMs <= nowMs;
+            if (e.answers < owed) return true;
+        }
+        return false;
+    }
 
 private:
+    // How much later than its first a box's later answers may come after their requests.
+    static constexpr std::int64_t kAnswerSlackMs = 50;
+
     struct Entry {
         TAnalyseBuffer reply;
         int answers;
+        std::int64_t firstMs;  // when its first answer arrived
         bool live;
+        std::unique_ptr<SerialAnswers> stations;
     };
     static TAnalyseBuffer copyOf(const std::uint8_t* frame) {
         TAnalyseBuffer r;
@@ -177,12 +230,14 @@ private:
     std::unordered_map<std::string, std::size_t> bySerial_;
     std::size_t dead_ = 0;
     int replies_ = 0;
+    int beyondLimit_ = 0;
+    std::int64_t firstReplyMs_ = 0;
 };
 
 // Every adapter asked first, then one window for all of them, in which the request goes
 // out again on each every kRepeatSpacingMs until `requests` have been sent. After that an
-// adapter whose replies show frames lost on the way (a box that answered fewer times than
-// it was asked, or no box at all) is asked again, up to kMaxRequests: three pairs of
+// adapter whose replies show frames lost on the way (ReplyFold::showsLoss) is asked
+// again, up to kMaxRequests: three pairs of
 // request and reply each losing a fifth of their frames still miss one box in twenty.
 // Replies are folded per adapter and go onto the list adapter by adapter afterwards, so
 // the list is the one the sweep one adapter at a time makes of the same replies.
@@ -194,7 +249,7 @@ void sweepConcurrently(CVelqorinNetworkAnalyse& analyser,
         AdapterSlot slot;
         TAnalyseBuffer request;  // with the adapter's own MAC
         ReplyFold fold;
-        int sent = 1;
+        std::vector<std::int64_t> sentAt;  // when each request went out
     };
     Clock& clock = currentClock();
     const int count = static_cast<int>(adapters.size());
@@ -203,16 +258,22 @@ void sweepConcurrently(CVelqorinNetworkAnalyse& analyser,
     for (int index = 0; index < count && !told.stopRequested(); ++index) {
         const std::string& name = adapters[static_cast<std::size_t>(index)];
         told.adapter(name, index, count);
-        Asked a{&name, nullptr, request, ReplyFold(analyser.analyserToken, requests > 1)};
-        if (openAndAsk(a.slot, name, a.request)) asked.push_back(std::move(a));
+        Asked a{&name, nullptr, request, ReplyFold(analyser.analyserToken, requests > 1), {}};
+        if (!openAndAsk(a.slot, name, a.request)) continue;
+        a.sentAt.push_back(clock.steadyMilliseconds());
+        asked.push_back(std::move(a));
     }
     auto finish = [&](Asked& a) {
         const unsigned dropped = droppedOn(a.slot);
-        told.adapterDone(*a.name, a.fold.replies(), dropped);
-        told.tally({a.name->c_str(), a.sent, a.fold.replies(), a.fold.boxes(),
-                    a.fold.answeredFewerThan(a.sent), dropped});
+        told.adapterDone(*a.name, a.fold.replies(),
+                         dropped + static_cast<unsigned>(a.fold.beyondLimit()));
+        const int sent = static_cast<int>(a.sentAt.size());
+        told.tally({a.name->c_str(), sent, a.fold.replies(), a.fold.boxes(),
+                    a.fold.answeredFewerThan(sent), dropped, a.fold.beyondLimit()});
         LinkClose(a.slot);
     };
+    // Shared by the adapters: the boxes the sweep may still list.
+    int room = CVelqorinNetworkAnalyse::kMaxBoxes - analyser.boxCount;
 
     if (!asked.empty() && !told.stopRequested()) {
         const std::int64_t sent = clock.steadyMilliseconds();
@@ -242,12 +303,14 @@ void sweepConcurrently(CVelqorinNetworkAnalyse& analyser,
             bool any = false;
             for (std::size_t i = 0; i < listening.size(); ++i) {
                 Asked& a = *listening[i];
-                const bool lossShows = a.fold.boxes() == 0 || a.fold.answeredFewerThan(a.sent) > 0;
-                if (a.sent >= most || (rounds >= requests && !lossShows)) continue;
+                const int askedTimes = static_cast<int>(a.sentAt.size());
+                if (askedTimes >= most ||
+                    (rounds >= requests && !a.fold.showsLoss(a.sentAt, clock.steadyMilliseconds())))
+                    continue;
                 // The MAC is read before every send; an adapter that lost it skips this one.
                 if (!LinkQueryMac(a.slot, a.request.sourceMac)) continue;
                 if (LinkSend(a.slot, a.request)) {
-                    ++a.sent;
+                    a.sentAt.push_back(clock.steadyMilliseconds());
                     any = true;
                 } else {
                     failed.push_back(i);  // the send closed it
@@ -277,7 +340,8 @@ void sweepConcurrently(CVelqorinNetworkAnalyse& analyser,
                     slots,
                     [&](std::size_t at, const std::uint8_t* frame, std::size_t length) {
                         heard = heard || clock.steadyMilliseconds() >= roundsAnswered;
-                        if (isDiscoveryReply(request, frame, length)) read[at]->fold.add(frame);
+                        if (isDiscoveryReply(request, frame, length))
+                            read[at]->fold.add(frame, room, clock.steadyMilliseconds());
                     },
                     std::chrono::milliseconds(std::max<std::int64_t>(until - now, 0))));
                 if (roundsGoOn && clock.steadyMilliseconds() >= roundDue()) sendRound();
@@ -291,8 +355,12 @@ void sweepConcurrently(CVelqorinNetworkAnalyse& analyser,
 
     for (Asked& a : asked)
         if (a.slot) finish(a);
+    BoxIndex& index = boxIndexOf(analyser);
     for (Asked& a : asked)
-        a.fold.forEach([&](const TAnalyseBuffer& reply) { analyser.AddBox(&reply, a.name->c_str()); });
+        a.fold.forEach([&](const TAnalyseBuffer& reply, SerialAnswers* stations) {
+            analyser.AddBox(&reply, a.name->c_str());
+            if (stations) index.keepAnswers(a.name->c_str(), reply.serialNumber, std::move(*stations));
+        });
 }
 
 enum class Mode { OneByOne, Concurrent };
