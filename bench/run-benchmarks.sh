@@ -99,8 +99,9 @@ bench_link_burst() {
 }
 
 # Sweeps of 1, 3 and 8 adapters on one LAN, concurrent and one adapter after the other, on
-# a quiet LAN and with five boxes; a burst of 10,000 replies on one adapter; AddBox as the
-# list grows and filling a list of 10,000 boxes (these two need no lab).
+# a quiet LAN and with five boxes; a burst of 10,000 replies on one adapter; a flood of
+# 200,000 serial numbers; AddBox as the list grows and filling a list of 10,000 boxes
+# (these two need no lab).
 bench_sweep() {
   local program=$build/bench/sweep_bench
   lab_up --adapters 8 --segments 1
@@ -114,6 +115,10 @@ bench_sweep() {
   echo "== sweep: a burst of 10,000 replies on one adapter, 3 runs"
   start_sim burst br0 10000
   in_ws "$program" --lab "$lab" --runs 3 --fleet-boxes 10000 --benchmark_filter='^Burst/'
+  stop_sims
+  echo "== sweep: a flood of 200,000 distinct serial numbers on one adapter, 3 runs"
+  start_sim flood br0 200000
+  in_ws "$program" --lab "$lab" --runs 3 --fleet-boxes 200000 --benchmark_filter='^Flood/'
   stop_sims
   echo "== AddBox as the list grows, and filling a list of 10,000 boxes"
   "$program" --benchmark_filter='^(AddBox|Memory)/'

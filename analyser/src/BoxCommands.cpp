@@ -1,5 +1,8 @@
+#include <openssl/crypto.h>
+
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 #include "BoxIndex.h"
@@ -73,8 +76,32 @@ int CVelqorinBoxOnNetwork::Send(bool restart, bool clearPassword) {
                 clearPassword);
 }
 
+namespace {
+
+// The password, and a command frame that carries its response or an unlock code in clear,
+// are wiped from memory as soon as the command is out, whatever became of it.
+class Wiped {
+public:
+    Wiped(char* password, std::size_t passwordSize, TAnalyseBuffer& command)
+        : password_(password), passwordSize_(passwordSize), command_(command) {}
+    ~Wiped() {
+        OPENSSL_cleanse(password_, passwordSize_);
+        OPENSSL_cleanse(command_.credential, sizeof command_.credential);
+    }
+    Wiped(const Wiped&) = delete;
+    Wiped& operator=(const Wiped&) = delete;
+
+private:
+    char* password_;
+    std::size_t passwordSize_;
+    TAnalyseBuffer& command_;
+};
+
+}  // namespace
+
 int CVelqorinBoxOnNetwork::Send(unsigned char code, bool clearPassword) {
     TAnalyseBuffer command = storedRecord;
+    std::optional<Wiped> wiped(std::in_place, password, sizeof password, command);
     std::memcpy(command.destinationMac, storedRecord.sourceMac, kMacSize);
     std::memcpy(command.sourceMac, storedRecord.destinationMac, kMacSize);
     command.frameKind = code;
@@ -91,7 +118,9 @@ int CVelqorinBoxOnNetwork::Send(unsigned char code, bool clearPassword) {
 
     AdapterSlot slot;
     if (!LinkOpen(slot, adapterName)) return kCommandNoAnswer;
-    if (!LinkSend(slot, command)) return kCommandNoAnswer;
+    const bool sent = LinkSend(slot, command);
+    wiped.reset();
+    if (!sent) return kCommandNoAnswer;
 
     Clock& clock = currentClock();
     clock.pause(100ms);

@@ -53,6 +53,7 @@ void forgetBoxIndex(const CVelqorinNetworkAnalyse& analyser) {
 
 void BoxIndex::clear() {
     boxes_.clear();
+    answers_.clear();
     listed_.clear();
     first_ = last_ = nullptr;
     count_ = 0;
@@ -91,6 +92,27 @@ CVelqorinBoxOnNetwork* BoxIndex::find(const CVelqorinNetworkAnalyse& analyser,
     const auto found =
         boxes_.find(keyOf(adapterName, CVelqorinBoxOnNetwork::kAdapterNameSize, reply.serialNumber));
     return found == boxes_.end() || found->second.empty() ? nullptr : found->second.front();
+}
+
+void BoxIndex::noteAnswer(const TAnalyseBuffer& held, const TAnalyseBuffer& reply,
+                          const char* adapterName, bool ours) {
+    std::string key = keyOf(adapterName, CVelqorinBoxOnNetwork::kAdapterNameSize, reply.serialNumber);
+    auto found = answers_.find(key);
+    if (found == answers_.end()) {
+        if (std::memcmp(held.sourceMac, reply.sourceMac, kMacSize) == 0) return;
+        found = answers_.emplace(std::move(key), SerialAnswers{}).first;
+        found->second.note(held, false);
+    }
+    found->second.note(reply, ours);
+}
+
+void BoxIndex::keepAnswers(const char* adapterName, const char* serial, SerialAnswers answers) {
+    answers_[keyOf(adapterName, CVelqorinBoxOnNetwork::kAdapterNameSize, serial)] = std::move(answers);
+}
+
+const SerialAnswers* BoxIndex::answersFor(const CVelqorinBoxOnNetwork& box) const {
+    const auto found = answers_.find(keyOf(box));
+    return found == answers_.end() ? nullptr : &found->second;
 }
 
 void BoxIndex::removing(CVelqorinBoxOnNetwork* box) {

@@ -9,6 +9,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "SerialAnswers.h"
+
 class CVelqorinBoxOnNetwork;
 class CVelqorinNetworkAnalyse;
 struct TAnalyseBuffer;
@@ -36,6 +38,17 @@ public:
     void followed(const CVelqorinNetworkAnalyse& analyser);
     void clear();
 
+    // A reply of the same adapter and serial number as the listed `held`: kept aside once
+    // it comes from another station than `held`'s, and from then on every reply of that
+    // serial number on that adapter. `ours`: it carries this analyser's token.
+    void noteAnswer(const TAnalyseBuffer& held, const TAnalyseBuffer& reply,
+                    const char* adapterName, bool ours);
+    // Every station's reply that the sweep kept for that adapter and serial number.
+    void keepAnswers(const char* adapterName, const char* serial, SerialAnswers answers);
+    // The stations that answered with `box`'s adapter and serial number, when more than
+    // one did; null otherwise.
+    const SerialAnswers* answersFor(const CVelqorinBoxOnNetwork& box) const;
+
 private:
 
     // Boxes of one key in list order: the list holds one per key unless a caller edited
@@ -44,6 +57,9 @@ private:
     std::unordered_set<const CVelqorinBoxOnNetwork*> listed_;
     // The list as the index last saw it. Any other shape means a caller changed it without
     // AddBox; the index is then rebuilt by one walk.
+    // Since the last clear(): only the adapters and serial numbers more than one station
+    // answered with.
+    std::unordered_map<std::string, SerialAnswers> answers_;
     const CVelqorinBoxOnNetwork* first_ = nullptr;
     const CVelqorinBoxOnNetwork* last_ = nullptr;
     int count_ = 0;

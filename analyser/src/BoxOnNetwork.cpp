@@ -1,5 +1,7 @@
 #include "velqorin/BoxOnNetwork.h"
 
+#include <openssl/crypto.h>
+
 #include <cstring>
 #include <string_view>
 
@@ -27,6 +29,7 @@ CVelqorinBoxOnNetwork::CVelqorinBoxOnNetwork(CVelqorinBoxOnNetwork* previous,
 }
 
 CVelqorinBoxOnNetwork::~CVelqorinBoxOnNetwork() {
+    OPENSSL_cleanse(password, sizeof password);
     if (next != nullptr) next->prev = prev;
     if (prev != nullptr) prev->next = next;
 }

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <vector>
 
 #include "BoxIndex.h"
 
@@ -67,6 +68,21 @@ int CVelqorinNetworkAnalyse::CountBox() const { return boxCount; }
 int CVelqorinNetworkAnalyse::CountNetworkInterfaces() const { return interfaceCount; }
 
 
+int CVelqorinNetworkAnalyse::SerialAnswers(const CVelqorinBoxOnNetwork* box,
+                                           TAnalyseBuffer* replies, int max) const {
+    auto& index = boxIndexOf(*this);
+    index.follow(*this);
+    if (box == nullptr || !index.lists(box)) return 0;
+    std::vector<const TAnalyseBuffer*> stations{&box->storedRecord};
+    if (const velqorin::SerialAnswers* answers = index.answersFor(*box))
+        for (const TAnalyseBuffer& reply : answers->replies())
+            if (std::memcmp(reply.sourceMac, box->storedRecord.sourceMac, velqorin::kMacSize) != 0)
+                stations.push_back(&reply);
+    for (int i = 0; replies != nullptr && i < max && i < static_cast<int>(stations.size()); ++i)
+        replies[i] = *stations[static_cast<std::size_t>(i)];
+    return static_cast<int>(stations.size());
+}
+
 int CVelqorinNetworkAnalyse::Delete(CVelqorinBoxOnNetwork* box) {
     // A stale or foreign pointer would corrupt both lists and the count; callers hold
     // pointers across sweeps, so check membership rather than trust it.
@@ -85,9 +101,11 @@ int CVelqorinNetworkAnalyse::AddBox(const TAnalyseBuffer* reply, const char* ada
     // The first box of this adapter and serial number, found without walking the list.
     auto& index = boxIndexOf(*this);
     if (CVelqorinBoxOnNetwork* box = index.find(*this, *reply, adapterName)) {
+        const bool ours = std::strncmp(reply->analyserToken, analyserToken, kTokenSize) == 0;
+        index.noteAnswer(box->storedRecord, *reply, adapterName, ours);
         // Only an answer to our own request may replace what we already hold; an answer
         // to another analyser's request is older news.
-        if (std::strncmp(reply->analyserToken, analyserToken, kTokenSize) != 0) return boxCount;
+        if (!ours) return boxCount;
         index.removing(box);
         unlinkAndDestroy(*this, box);
     }

@@ -610,6 +610,43 @@ TEST_F(Cli, AWrongPasswordAndASilentBoxHaveTheirOwnExitCodes) {
     expectNoPasswordOnTheWire(sim, {"real-Pass", "quiet-Pass", "guessed-Pass"});
 }
 
+TEST_F(Cli, ASerialThatTwoStationsAnswerWithIsFlaggedAndACommandNeedsTheMac) {
+    // The real box, then a station answering in its name from another MAC.
+    json real = box("5501", "192.0.2.121", "real-Pass");
+    json impostor = box("5501", "192.0.2.122", "real-Pass");
+    impostor["mac"] = "02:00:00:01:66:66";
+    impostor["replyDelayMs"] = 30;
+    SimProcess sim(fleetOn(lab().name, {real, impostor, box("5502", "192.0.2.123", "real-Pass")}));
+
+    const auto boxes = scan();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes.at("5501")["serialConflict"].size(), 1u) << boxes.at("5501");
+    EXPECT_TRUE(boxes.at("5502")["serialConflict"].empty());
+    const CliRun table = velqorin({"scan", "--interface", kAdapter});
+    EXPECT_NE(table.out.find("serial also answered from"), std::string::npos) << table;
+    EXPECT_NE(table.err.find("whose serial number several stations answered with"), std::string::npos) << table;
+
+    CliRun run = velqorin({"sync", "5501", "--master", "--interface", kAdapter, "--password-stdin"},
+                          "real-Pass\n");
+    EXPECT_EQ(run.exitCode, 8) << run;
+    for (const char* part : {"02:00:00:01:15:7d", "02:00:00:01:66:66", "--mac"})
+        EXPECT_NE(run.err.find(part), std::string::npos) << part << "\n" << run;
+    EXPECT_TRUE(commandsHeard(sim).empty());
+
+    run = velqorin({"sync", "5501", "--master", "--interface", kAdapter, "--mac",
+                    "02:00:00:01:15:7d", "--password-stdin"},
+                   "real-Pass\n");
+    EXPECT_EQ(run.exitCode, 0) << run;
+    const auto heard = commandsHeard(sim);
+    ASSERT_EQ(heard.size(), 1u);
+    EXPECT_EQ(heard[0]["dst"], "02:00:00:01:15:7d") << "the box the MAC names, not the other";
+
+    run = velqorin({"sync", "5502", "--master", "--interface", kAdapter, "--mac",
+                    "02:00:00:01:66:66", "--password-stdin"},
+                   "real-Pass\n");
+    EXPECT_EQ(run.exitCode, 7) << run;
+}
+
 struct BadInput {
     const char* name;
     std::vector<std::string> args;

@@ -103,7 +103,9 @@ json expectedJson(const Shown& s) {
             // each on an address of its own, in its adapter's subnet
             {"addressConflict", json::array()},
             {"workstationAddress", false},
-            {"reachable", true}};
+            {"reachable", true},
+            // each the only station answering with its serial number
+            {"serialConflict", json::array()}};
 }
 
 std::vector<std::string> expectedTableRow(const Shown& s) {
@@ -116,7 +118,7 @@ std::string expectedCsvRow(const Shown& s) {
     row << s.serial << ',' << s.mac << ',' << s.addressMode << ','
         << (std::string(s.addressMode) == "dhcp" ? "true" : "false") << ',' << s.ip << ','
         << s.mask << ',' << (s.neighbourhood ? "true" : "false") << ',' << s.link << ','
-        << s.version << ',' << s.softwareVersion << ',' << s.adapter << ",master,,,,false,true";
+        << s.version << ',' << s.softwareVersion << ',' << s.adapter << ",master,,,,false,true,";
     return row.str();
 }
 
@@ -222,7 +224,8 @@ TEST_F(Scan, CsvAndTableShowTheSameFields) {
     ASSERT_EQ(csvLines.size(), segment0.size() + 1) << csv.out;
     EXPECT_EQ(csvLines[0],
               "serial,mac,addressMode,dhcp,ip,mask,neighbourhood,link,version,softwareVersion,"
-              "adapter,syncMode,syncMaster,syncFloor,addressConflict,workstationAddress,reachable");
+              "adapter,syncMode,syncMaster,syncFloor,addressConflict,workstationAddress,reachable,"
+              "serialConflict");
     for (std::size_t i = 0; i < segment0.size(); ++i)
         EXPECT_EQ(csvLines[i + 1], expectedCsvRow(segment0[i]));
 

@@ -42,7 +42,7 @@ cases=(
   "sync 2560 --follow ''                   | "
   "sync 2560 --floor ''                    | -5 -4 -3 -2 -1 1 2 3 4 5"
   "sync 2560 --floor -                     | -5 -4 -3 -2 -1"
-  "sync 2560 --m                           | --master"
+  "sync 2560 --m                           | --mac --master"
   "apply site.csv --requests ''              | 1 2 3 4 5"
   "unlock 2555 --p                         | --password-stdin"
   "scan --interface ''                     | $adapters"

@@ -91,12 +91,14 @@ TEST(CliReport, EveryFieldOfABox) {
     EXPECT_EQ(json[0]["addressConflict"], nlohmann::json::array());
     EXPECT_EQ(json[0]["workstationAddress"], false);
     EXPECT_EQ(json[0]["reachable"], true);
+    EXPECT_EQ(json[0]["serialConflict"], nlohmann::json::array());
 
     EXPECT_EQ(csvText({row}),
               "serial,mac,addressMode,dhcp,ip,mask,neighbourhood,link,version,softwareVersion,adapter,"
-              "syncMode,syncMaster,syncFloor,addressConflict,workstationAddress,reachable\n"
+              "syncMode,syncMaster,syncFloor,addressConflict,workstationAddress,reachable,"
+              "serialConflict\n"
               "0012345,02:00:00:0c:b1:c2,autoip,false,192.0.2.50,255.255.255.0,true,usb,"
-              "1.005 build 7,67436551,vq0,master,,,,false,true\n");
+              "1.005 build 7,67436551,vq0,master,,,,false,true,\n");
     const std::string table = tableText({row});
     EXPECT_NE(table.find("Auto IP"), std::string::npos);
     EXPECT_NE(table.find("Serial"), std::string::npos);
@@ -114,7 +116,7 @@ TEST(CliReport, AFollowerShowsItsMasterAndFloor) {
     EXPECT_EQ(json[0]["syncMaster"], 4000000000u);
     EXPECT_EQ(json[0]["syncFloor"], -2);
     const std::string csv = csvText({row});
-    EXPECT_NE(csv.find(",vq0,follower,4000000000,-2,,false,true\n"), std::string::npos) << csv;
+    EXPECT_NE(csv.find(",vq0,follower,4000000000,-2,,false,true,\n"), std::string::npos) << csv;
     EXPECT_NE(tableText({row}).find("follows 4000000000, floor -2"), std::string::npos);
 }
 
@@ -183,9 +185,9 @@ TEST_F(AddressNotes, InEachFormat) {
     std::vector<std::string> csvLines;
     for (std::string line; std::getline(csv, line);) csvLines.push_back(line);
     ASSERT_EQ(csvLines.size(), 6u);
-    EXPECT_TRUE(csvLines[1].ends_with(",master,,,2556;2557,false,true")) << csvLines[1];
-    EXPECT_TRUE(csvLines[4].ends_with(",master,,,,true,true")) << csvLines[4];
-    EXPECT_TRUE(csvLines[5].ends_with(",master,,,,false,false")) << csvLines[5];
+    EXPECT_TRUE(csvLines[1].ends_with(",master,,,2556;2557,false,true,")) << csvLines[1];
+    EXPECT_TRUE(csvLines[4].ends_with(",master,,,,true,true,")) << csvLines[4];
+    EXPECT_TRUE(csvLines[5].ends_with(",master,,,,false,false,")) << csvLines[5];
 
     std::istringstream table(tableText(rows));
     std::vector<std::string> tableLines;

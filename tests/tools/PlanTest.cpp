@@ -170,6 +170,32 @@ TEST(PlanReader, EveryBadRowIsNamedWithItsLineAndReason) {
     }
 }
 
+TEST(PlanReader, APasswordIsTakenWholeOrNotAtAllAndAMacNamesTheStation) {
+    const struct {
+        std::string row;
+        const char* reason;  // null: a good row
+    } cases[] = {
+        {std::string("6001,\"pw\0Secret\",", 17), "the password holds a NUL or a line break"},
+        {"6001,\"pw\nSecret\",", "the password holds a NUL or a line break"},
+        {"6001,\"pw\rSecret\",", "the password holds a NUL or a line break"},
+        {"6001,,02:00:00:01:00", "mac \"02:00:00:01:00\" is not a MAC address"},
+        {"6001,,02:00:00:01:00:zz", "is not a MAC address"},
+        {"6001,pw,02-00-00-01-00-0A", nullptr},
+    };
+    for (const auto& c : cases) {
+        const Plan plan = readPlan("serial,password,mac\n" + c.row + "\n");
+        if (!c.reason) {
+            ASSERT_EQ(plan.rows.size(), 1u) << problemsOf(plan);
+            EXPECT_EQ(plan.rows[0].mac, (Mac{0x02, 0, 0, 0x01, 0, 0x0a}));
+            continue;
+        }
+        ASSERT_EQ(plan.problems.size(), 1u) << c.row;
+        EXPECT_NE(plan.problems[0].reason.find(c.reason), std::string::npos) << problemsOf(plan);
+        EXPECT_EQ(problemsOf(plan).find("Secret"), std::string::npos) << "never repeat a password";
+        EXPECT_TRUE(plan.rows.empty());
+    }
+}
+
 TEST(PlanReader, AllBadRowsAreReportedNotOnlyTheFirst) {
     const Plan plan = readPlan(
         "serial,ip,mask\n"

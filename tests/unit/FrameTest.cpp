@@ -99,7 +99,9 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{"kind refused", 316, 45, 5, false},
         ReplyCase{"kind 255", 316, 45, 255, false},
         ReplyCase{"destination not looked at", 316, 0, 0x77, true},
-        ReplyCase{"source not looked at", 316, 6, 0x77, true},
+        ReplyCase{"another single source", 316, 6, 0x76, true},
+        ReplyCase{"source a group address", 316, 6, 0x01, false},
+        ReplyCase{"source the broadcast address", 316, 6, 0xFF, false},
         ReplyCase{"token not looked at", 316, 135, 'Z', true},
         ReplyCase{"last byte not looked at", 316, 315, 9, true}),
     [](const ::testing::TestParamInfo<ReplyCase>& p) {

@@ -373,8 +373,8 @@ std::vector<BoxConfig> generateBoxes(std::size_t count) {
         c.origin = "generated[" + std::to_string(i) + "]";
         c.serial = std::to_string(100000 + i);
         // The fourth octet stays 0: these are all network boxes.
-        c.mac = {0x02, 0xB0, 0x00, 0x00, static_cast<std::uint8_t>(i >> 8),
-                 static_cast<std::uint8_t>(i & 0xFF)};
+        c.mac = {0x02, 0xB0, static_cast<std::uint8_t>(i >> 16), 0x00,
+                 static_cast<std::uint8_t>((i >> 8) & 0xFF), static_cast<std::uint8_t>(i & 0xFF)};
         c.password = "admin";
         c.currentIp = {198, 51, 100, static_cast<std::uint8_t>(1 + i % 254)};
         c.currentMask = {255, 255, 255, 0};

@@ -28,10 +28,10 @@ std::vector<BoxConfig> parseFleet(std::string_view json, FleetSettings* settings
 // Reads and parses the file at `path`; messages start with the path. Throws FleetError.
 std::vector<BoxConfig> readFleetFile(const std::string& path, FleetSettings* settings = nullptr);
 
-inline constexpr std::size_t kGenerateMax = 65536;
+inline constexpr std::size_t kGenerateMax = 262144;
 
 // `count` plain network boxes (1 to kGenerateMax): serials from 100000, MACs
-// 02:b0:00:00:xx:xx, addresses 198.51.100.1 to .254 in turn, password "admin".
+// 02:b0:0x:00:xx:xx, addresses 198.51.100.1 to .254 in turn, password "admin".
 std::vector<BoxConfig> generateBoxes(std::size_t count);
 
 // Throws FleetError when two boxes share a MAC: nothing could tell their frames apart.

@@ -216,7 +216,7 @@ int main(int argc, char** argv) {
         ->type_name("IF");
     app.add_option("-f,--fleet", options.fleet, "JSON file describing the boxes")->type_name("FILE");
     app.add_option("-g,--generate", options.generate,
-                   "Add N plain network boxes (serials 100000.., MACs 02:b0:00:00:xx:xx)")
+                   "Add N plain network boxes (serials 100000.., MACs 02:b0:0x:00:xx:xx)")
         ->type_name("N")
         ->check(CLI::Range(std::size_t{1}, kGenerateMax));
     app.add_option("--log", options.log,

@@ -1,5 +1,7 @@
 #include "Apply.h"
 
+#include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -7,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <set>
 #include <sstream>
@@ -14,6 +17,7 @@
 #include "Commands.h"
 #include "Input.h"
 #include "Plan.h"
+#include "SafeText.h"
 #include "Sweep.h"
 #include "Terminal.h"
 #include "velqorin/Compatibility.h"
@@ -36,23 +40,50 @@ std::optional<std::string> readPlanFile(const std::string& path) {
         std::cerr << "velqorin: cannot read the plan " << path << ": " << std::strerror(errno) << '\n';
         return std::nullopt;
     }
-    std::ostringstream text;
+    // A plan may hold passwords: read into one buffer that never moves, so that wiping it
+    // afterwards leaves no copy behind.
+    std::string text;
+    text.reserve(static_cast<std::size_t>(kPlanMax));
     char buffer[65536];
-    std::streamoff total = 0;
+    bool tooLarge = false;
     while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-        total += in.gcount();
-        if (total > kPlanMax) {
-            std::cerr << "velqorin: " << path << " is larger than 4 MiB; is it the plan?\n";
-            return std::nullopt;
+        const auto n = static_cast<std::size_t>(in.gcount());
+        if (text.size() + n > static_cast<std::size_t>(kPlanMax)) {
+            tooLarge = true;
+            break;
         }
-        text.write(buffer, in.gcount());
+        text.append(buffer, n);
     }
-    if (in.bad()) {
-        std::cerr << "velqorin: cannot read the plan " << path << '\n';
+    explicit_bzero(buffer, sizeof buffer);
+    if (tooLarge || in.bad()) {
+        wipe(text);
+        std::cerr << "velqorin: " << terminalText(path)
+                  << (tooLarge ? " is larger than 4 MiB; is it the plan?\n" : ": cannot read the plan\n");
         return std::nullopt;
     }
-    return text.str();
+    return text;
 }
+
+// A plan with passwords that every user of the machine may read gives them away.
+void warnWhenOthersMayRead(const std::string& path, const Plan& plan) {
+    const bool passwords = std::any_of(plan.rows.begin(), plan.rows.end(),
+                                       [](const PlanRow& r) { return r.password.has_value(); });
+    struct stat status {};
+    if (!passwords || ::stat(path.c_str(), &status) != 0 || (status.st_mode & S_IROTH) == 0) return;
+    std::cerr << "velqorin: " << terminalText(path)
+              << " holds passwords and every user of this machine may read it; make it "
+                 "private with: chmod o-rwx "
+              << terminalText(path) << '\n';
+}
+
+// The plan's passwords are wiped however apply ends.
+struct PasswordsWiped {
+    Plan& plan;
+    ~PasswordsWiped() {
+        for (PlanRow& row : plan.rows)
+            if (row.password) wipe(*row.password);
+    }
+};
 
 Ipv4 addressIn(const sockaddr_storage& block) {
     Ipv4 ip;
@@ -94,6 +125,7 @@ std::string joined(const std::set<std::string>& names) {
 // Where a row's box answered the sweep, or why it cannot be set up.
 struct Target {
     CVelqorinBoxOnNetwork* box = nullptr;
+    std::unique_ptr<CVelqorinBoxOnNetwork> station;  // another station's record `box` points to
     std::string adapter;
     std::optional<RowResult> missing;
     std::string detail;
@@ -124,18 +156,46 @@ Target locate(const CVelqorinNetworkAnalyse& analyser, const PlanRow& row,
     }
     t.box = found.front();
     t.adapter = adapterOf(*t.box);
+    const std::vector<TAnalyseBuffer> stations = stationsOf(analyser, *t.box);
+    const StationChoice choice = chooseStation(stations, row.mac);
+    switch (choice.outcome) {
+        case StationChoice::Outcome::Several:
+            t.missing = RowResult::Ambiguous;
+            t.detail = "answers on " + t.adapter + " from " + std::to_string(stations.size()) +
+                       " stations (" + stationMacs(stations) +
+                       "); name the box in the plan's mac column";
+            break;
+        case StationChoice::Outcome::NoSuchMac:
+            t.missing = RowResult::NotFound;
+            t.detail = "did not answer from " + macText(row.mac->data()) + " (it answered from " +
+                       stationMacs(stations) + ")";
+            break;
+        case StationChoice::Outcome::Chosen:
+            if (choice.index > 0) {
+                t.station = std::make_unique<CVelqorinBoxOnNetwork>(nullptr, &stations[choice.index],
+                                                                    t.box->adapterName);
+                t.box = t.station.get();
+            }
+            return t;
+    }
+    t.box = nullptr;
     return t;
 }
 
-// The same box in a later sweep: same serial number on the same adapter.
-const CVelqorinBoxOnNetwork* again(const CVelqorinNetworkAnalyse& analyser, const PlanRow& row,
-                                   const std::string& adapter) {
-    for (const auto* b : boxesWithSerial(analyser, row.serial))
-        if (adapterOf(*b) == adapter) return b;
-    return nullptr;
+// The same box in a later sweep: same serial number on the same adapter, from the station
+// the row names when it names one.
+std::optional<TAnalyseBuffer> again(const CVelqorinNetworkAnalyse& analyser, const PlanRow& row,
+                                    const std::string& adapter) {
+    for (const auto* b : boxesWithSerial(analyser, row.serial)) {
+        if (adapterOf(*b) != adapter) continue;
+        const std::vector<TAnalyseBuffer> stations = stationsOf(analyser, *b);
+        const StationChoice choice = chooseStation(stations, row.mac);
+        if (choice.outcome == StationChoice::Outcome::Chosen) return stations[choice.index];
+    }
+    return std::nullopt;
 }
 
-std::optional<std::string> commonPassword(bool fromStdin) {
+std::optional<Secret> commonPassword(bool fromStdin) {
     if (!fromStdin && !haveTerminal()) {
         std::cerr << "velqorin: no terminal to read the password from; give it on standard "
                      "input with --password-stdin, or in the plan's password column. Nothing "
@@ -165,6 +225,7 @@ int sendNetwork(CVelqorinBoxOnNetwork& box, const std::string& password, const N
     r.neighbourhood = c.neighbourhood ? 1 : 0;
     std::memset(box.password, 0, sizeof box.password);
     std::memcpy(box.password, password.data(), std::min(password.size(), kSecretMax));
+    // Send wipes it once the command is out.
     return box.Send(c.restart, false);
 }
 
@@ -202,9 +263,12 @@ std::string joinedFields(const std::vector<std::string>& fields) {
 }  // namespace
 
 int apply(const ApplyOptions& o) {
-    const auto text = readPlanFile(o.plan);
+    auto text = readPlanFile(o.plan);
     if (!text) return kBadInput;
     Plan plan = readPlan(*text);
+    wipe(*text);
+    const PasswordsWiped wiped{plan};
+    warnWhenOthersMayRead(o.plan, plan);
     {
         CVelqorinNetworkAnalyse inventory;
         inventory.getIps();
@@ -214,7 +278,7 @@ int apply(const ApplyOptions& o) {
         plan.problems.push_back({0, "the plan has a header line but no row"});
     if (!plan.problems.empty()) {
         for (const PlanProblem& p : plan.problems)
-            std::cerr << "velqorin: " << o.plan << ": " << problemText(p) << '\n';
+            std::cerr << "velqorin: " << terminalText(o.plan + ": " + problemText(p)) << '\n';
         std::cerr << "velqorin: the plan is not used; nothing was sent\n";
         return kBadInput;
     }
@@ -244,13 +308,13 @@ int apply(const ApplyOptions& o) {
                 seen = seen || serialNames(b->storedRecord, *row.master);
             if (!seen)
                 std::cerr << "velqorin: line " << row.line << ": no box with serial number "
-                          << *row.master << " answered this sweep; box " << row.serial
-                          << " is to follow it all the same\n";
+                          << *row.master << " answered this sweep; box "
+                          << terminalText(row.serial) << " is to follow it all the same\n";
         }
     }
     if (!boxProblems.empty()) {
         for (const PlanProblem& p : boxProblems)
-            std::cerr << "velqorin: " << o.plan << ": " << problemText(p) << '\n';
+            std::cerr << "velqorin: " << terminalText(o.plan + ": " + problemText(p)) << '\n';
         std::cerr << "velqorin: the plan is not used; nothing was sent\n";
         return kBadInput;
     }
@@ -288,14 +352,14 @@ int apply(const ApplyOptions& o) {
     }
 
     // One password for the rows that have none, asked before the first command.
-    std::optional<std::string> common;
+    std::optional<Secret> common;
     for (std::size_t i = 0; i < plan.rows.size() && !common; ++i)
         if (!differences[i].empty() && !plan.rows[i].password) {
             common = commonPassword(o.passwordStdin);
             if (!common) return kBadInput;
         }
     for (std::size_t i = 0; i < plan.rows.size(); ++i) {
-        const std::string* password = plan.rows[i].password ? &*plan.rows[i].password : common ? &*common : nullptr;
+        const std::string* password = plan.rows[i].password ? &*plan.rows[i].password : common ? &common->text() : nullptr;
         if (!differences[i].empty() && password && password->size() > kSecretMax)
             std::cerr << "velqorin: line " << plan.rows[i].line << ": a box reads only the first "
                       << kSecretMax << " characters of a password\n";
@@ -323,7 +387,7 @@ int apply(const ApplyOptions& o) {
                 out.result = RowResult::Unchanged;
                 continue;
             }
-            progress.show("line " + std::to_string(row.line) + ": box " + row.serial + " (" +
+            progress.show("line " + std::to_string(row.line) + ": box " + terminalText(row.serial) + " (" +
                           std::to_string(i + 1) + " of " + std::to_string(plan.rows.size()) + ")");
             if (d.network && d.newAddress && ExternPingEx(block(d.network->ip))) {
                 const std::string ip = ipText(d.network->ip.data());
@@ -334,7 +398,7 @@ int apply(const ApplyOptions& o) {
                 }
                 out.detail = ip + " answers a ping; sent all the same (--force)";
             }
-            const std::string& password = row.password ? *row.password : *common;
+            const std::string& password = row.password ? *row.password : common->text();
             int result = kCommandAccepted;
             // The synchronisation first: a box that restarts for its network settings would
             // not hear a command right after.
@@ -368,9 +432,8 @@ int apply(const ApplyOptions& o) {
         // command, was lost on the way.
         if (code == kOk)
             for (const std::size_t i : unanswered) {
-                const CVelqorinBoxOnNetwork* box = again(analyser, plan.rows[i], targets[i].adapter);
-                if (!box || !differenceOf(plan.rows[i], settingsOf(box->storedRecord)).empty())
-                    continue;
+                const auto record = again(analyser, plan.rows[i], targets[i].adapter);
+                if (!record || !differenceOf(plan.rows[i], settingsOf(*record)).empty()) continue;
                 RowOutcome& out = outcomes[i];
                 out.result = RowResult::Done;
                 out.answerLost = true;
@@ -389,15 +452,15 @@ int apply(const ApplyOptions& o) {
                 add("the verification sweep failed");
                 continue;
             }
-            const CVelqorinBoxOnNetwork* box = again(analyser, row, targets[i].adapter);
-            if (!box) {
+            const auto record = again(analyser, row, targets[i].adapter);
+            if (!record) {
                 add("accepted, but did not answer the verification sweep" +
                     std::string(row.restart && asked.network
                                     ? " (it was restarting: run the plan again to check it)"
                                     : ""));
                 continue;
             }
-            const Difference left = differenceOf(row, settingsOf(box->storedRecord));
+            const Difference left = differenceOf(row, settingsOf(*record));
             if (!left.empty()) {
                 add("accepted, but reports other settings (reported -> asked): " +
                     joinedFields(left.fields));

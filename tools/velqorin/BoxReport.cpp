@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "SafeText.h"
 #include "velqorin/AddressNotes.h"
 #include "velqorin/NetworkAnalyse.h"
 #include "velqorin/SyncOrder.h"
@@ -38,17 +39,6 @@ std::string modeShown(const std::string& mode) {
     if (mode == "autoip") return "Auto IP";
     if (mode == "rarp") return "RARP";
     return "no";
-}
-
-// CSV fields with a comma, quote or line break are quoted, quotes doubled.
-std::string csvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-    std::string quoted = "\"";
-    for (char c : text) {
-        if (c == '"') quoted += '"';
-        quoted += c;
-    }
-    return quoted + '"';
 }
 
 // "master", or "follows 2555, floor -2", as the synchronisation list shows a box.
@@ -97,6 +87,10 @@ std::vector<BoxRow> rowsOf(const CVelqorinNetworkAnalyse& analyser) {
         row.addressConflict = std::move(note.alsoUsedBy);
         row.workstationAddress = note.workstationAddress;
         row.reachable = note.reachable;
+        TAnalyseBuffer stations[16];
+        const int answered = analyser.SerialAnswers(box, stations, 16);
+        for (int i = 1; i < std::min(answered, 16); ++i)
+            row.serialConflict.push_back(macText(stations[i].sourceMac));
         rows.push_back(std::move(row));
     }
     return rows;
@@ -104,6 +98,9 @@ std::vector<BoxRow> rowsOf(const CVelqorinNetworkAnalyse& analyser) {
 
 std::string noteText(const BoxRow& r) {
     std::vector<std::string> notes;
+    if (!r.serialConflict.empty())
+        notes.push_back("serial also answered from " + joinedText(r.serialConflict, ", ") +
+                        "; name the box with --mac");
     if (!r.addressConflict.empty())
         notes.push_back("address also used by " + joinedText(r.addressConflict, ", "));
     if (r.workstationAddress) notes.emplace_back("address of this workstation");
@@ -112,16 +109,24 @@ std::string noteText(const BoxRow& r) {
 }
 
 std::string addressSummary(const std::vector<BoxRow>& rows) {
-    std::size_t shared = 0, own = 0, unreachable = 0;
+    std::size_t shared = 0, own = 0, unreachable = 0, spoofed = 0;
     for (const BoxRow& r : rows) {
         if (!r.addressConflict.empty()) ++shared;
         if (r.workstationAddress) ++own;
         if (!r.reachable) ++unreachable;
+        if (!r.serialConflict.empty()) ++spoofed;
     }
-    if (shared + own + unreachable == 0) return {};
-    return boxCount(shared) + " on an address another box also uses, " + boxCount(own) +
-           " on this workstation's address, " + boxCount(unreachable) +
-           " not reachable from the adapter " + (unreachable == 1 ? "it" : "they") + " answered on";
+    std::string text;
+    if (shared + own + unreachable > 0)
+        text = boxCount(shared) + " on an address another box also uses, " + boxCount(own) +
+               " on this workstation's address, " + boxCount(unreachable) +
+               " not reachable from the adapter " + (unreachable == 1 ? "it" : "they") +
+               " answered on";
+    if (spoofed > 0)
+        text += (text.empty() ? "" : "; ") + boxCount(spoofed) +
+                " whose serial number several stations answered with: two boxes share it, or "
+                "one answers in another's name";
+    return text;
 }
 
 std::string joinedText(const std::vector<std::string>& parts, const char* separator) {
@@ -131,13 +136,19 @@ std::string joinedText(const std::vector<std::string>& parts, const char* separa
 }
 
 std::string columnsText(const std::vector<std::vector<std::string>>& cells) {
-    std::vector<std::size_t> width;
+    // Every cell as a terminal may show it: box texts come from the wire.
+    std::vector<std::vector<std::string>> shownCells;
     for (const auto& line : cells) {
+        auto& shownLine = shownCells.emplace_back();
+        for (const auto& cell : line) shownLine.push_back(terminalText(cell));
+    }
+    std::vector<std::size_t> width;
+    for (const auto& line : shownCells) {
         width.resize(std::max(width.size(), line.size()), 0);
         for (std::size_t i = 0; i < line.size(); ++i) width[i] = std::max(width[i], line[i].size());
     }
     std::ostringstream out;
-    for (const auto& line : cells) {
+    for (const auto& line : shownCells) {
         // Empty last cells are left out, so no line ends in spaces.
         std::size_t shown = line.size();
         while (shown > 0 && line[shown - 1].empty()) --shown;
@@ -184,7 +195,8 @@ std::string jsonText(const std::vector<BoxRow>& rows) {
                         {"syncFloor", floor},
                         {"addressConflict", r.addressConflict},
                         {"workstationAddress", r.workstationAddress},
-                        {"reachable", r.reachable}});
+                        {"reachable", r.reachable},
+                        {"serialConflict", r.serialConflict}});
     }
     // Serial numbers come from the wire: bytes that are not UTF-8 are replaced, not fatal.
     return list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
@@ -193,7 +205,8 @@ std::string jsonText(const std::vector<BoxRow>& rows) {
 std::string csvText(const std::vector<BoxRow>& rows) {
     std::ostringstream out;
     out << "serial,mac,addressMode,dhcp,ip,mask,neighbourhood,link,version,softwareVersion,adapter,"
-           "syncMode,syncMaster,syncFloor,addressConflict,workstationAddress,reachable\n";
+           "syncMode,syncMaster,syncFloor,addressConflict,workstationAddress,reachable,"
+           "serialConflict\n";
     for (const BoxRow& r : rows) {
         out << csvField(r.serial) << ',' << r.mac << ',' << r.addressMode << ','
             << (r.addressMode == "dhcp" ? "true" : "false") << ',' << r.ip << ',' << r.mask << ','
@@ -206,7 +219,8 @@ std::string csvText(const std::vector<BoxRow>& rows) {
         // Serial numbers set apart by semicolons, in one field.
         out << csvField(joinedText(r.addressConflict, ";")) << ','
             << (r.workstationAddress ? "true" : "false") << ','
-            << (r.reachable ? "true" : "false") << '\n';
+            << (r.reachable ? "true" : "false") << ',' << joinedText(r.serialConflict, ";")
+            << '\n';
     }
     return out.str();
 }
@@ -241,10 +255,10 @@ std::string syncTableText(const std::vector<SyncListRow>& rows) {
         if (r.separator)
             cells.push_back({});
         else if (r.follower)
-            cells.push_back({r.serial, "E", std::to_string(r.master), std::to_string(r.floor),
+            cells.push_back({terminalText(r.serial), "E", std::to_string(r.master), std::to_string(r.floor),
                              r.synchronised ? durationText(r.age) : "..."});
         else
-            cells.push_back({r.serial, "M", "...", "...", "..."});
+            cells.push_back({terminalText(r.serial), "M", "...", "...", "..."});
     }
     std::vector<std::size_t> width(header.size(), 0);
     for (const auto& line : cells)
@@ -317,7 +331,8 @@ std::string interfacesText(const CVelqorinNetworkAnalyse& analyser) {
             out << "    " << blockIp(address) << " mask " << blockIp(mask) << '\n';
         }
     }
-    return out.str();
+    // An interface name may hold control characters.
+    return terminalLines(out.str());
 }
 
 std::string interfacesJson(const CVelqorinNetworkAnalyse& analyser) {

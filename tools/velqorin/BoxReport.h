@@ -34,6 +34,9 @@ struct BoxRow {
     std::vector<std::string> addressConflict;
     bool workstationAddress = false;
     bool reachable = true;
+    // The MACs of the other stations that answered with this serial number on this
+    // adapter: two boxes given one serial number, or a station answering in its name.
+    std::vector<std::string> serialConflict;
 };
 
 BoxRow rowOf(const TAnalyseBuffer& record, const std::string& adapter);
@@ -41,7 +44,7 @@ BoxRow rowOf(const TAnalyseBuffer& record, const std::string& adapter);
 std::vector<BoxRow> rowsOf(const CVelqorinNetworkAnalyse& analyser);
 
 // The table's "Note": "address also used by 2556, 2557; not reachable from vq0"; empty
-// when nothing is flagged.
+// when nothing is flagged. The table shows every cell through terminalText.
 std::string noteText(const BoxRow& row);
 // One line counting the boxes flagged, for standard error; empty when none is.
 std::string addressSummary(const std::vector<BoxRow>& rows);

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -14,6 +15,7 @@
 
 #include "BoxReport.h"
 #include "Input.h"
+#include "SafeText.h"
 #include "Sweep.h"
 #include "Terminal.h"
 #include "velqorin/Compatibility.h"
@@ -33,7 +35,7 @@ std::string programPath() {
 }
 
 int fail(ExitCode code, const std::string& message) {
-    std::cerr << "velqorin: " << message << '\n';
+    std::cerr << "velqorin: " << terminalText(message) << '\n';
     return code;
 }
 
@@ -106,12 +108,19 @@ private:
         const auto plural = [](long n, const char* one, const char* many) {
             return std::to_string(n) + " " + (n == 1 ? one : many);
         };
-        std::fprintf(stderr, "velqorin: %s: %s sent, %s accepted from %s, %d answered fewer than %s, %s dropped for want of capture buffer\n",
-                     t->adapter, plural(t->requests, "request", "requests").c_str(),
+        // A flood of made-up serial numbers shows as replies beyond the boxes a sweep lists.
+        const std::string beyond =
+            t->beyondLimit > 0 ? ", " + plural(t->beyondLimit, "reply", "replies") +
+                                     " dropped beyond the " +
+                                     std::to_string(CVelqorinNetworkAnalyse::kMaxBoxes) +
+                                     " boxes a sweep lists"
+                               : std::string();
+        std::fprintf(stderr, "velqorin: %s: %s sent, %s accepted from %s, %d answered fewer than %s, %s dropped for want of capture buffer%s\n",
+                     terminalText(t->adapter).c_str(), plural(t->requests, "request", "requests").c_str(),
                      plural(t->replies, "reply", "replies").c_str(),
                      plural(t->boxes, "box", "boxes").c_str(), t->boxesShort,
                      plural(t->requests, "time", "times").c_str(),
-                     plural(t->dropped, "frame", "frames").c_str());
+                     plural(t->dropped, "frame", "frames").c_str(), beyond.c_str());
     }
 
     double secondsLeft() const {
@@ -181,7 +190,7 @@ int sweep(CVelqorinNetworkAnalyse& analyser, const std::vector<std::string>& onl
     if (!ok) return fail(kNoAdapterList, "cannot list the network adapters for raw capture");
     for (const auto& name : only)
         if (!swept.count(name))
-            std::cerr << "velqorin: " << name
+            std::cerr << "velqorin: " << terminalText(name)
                       << " is not a usable Ethernet adapter (it must exist, be up and not be "
                          "loopback); not swept\n";
     return kOk;
@@ -195,8 +204,18 @@ std::string joined(const std::set<std::string>& names) {
     return text.empty() ? "none" : text;
 }
 
+// The box a command goes to: listed, or the record of another station that answered with
+// the same serial number, which `station` then owns.
+struct FoundBox {
+    CVelqorinBoxOnNetwork* box = nullptr;
+    std::unique_ptr<CVelqorinBoxOnNetwork> station;
+};
+
 // Sweeps and finds the one box the target names.
-int findBox(CVelqorinNetworkAnalyse& analyser, const BoxTarget& target, CVelqorinBoxOnNetwork*& box) {
+int findBox(CVelqorinNetworkAnalyse& analyser, const BoxTarget& target, FoundBox& chosen) {
+    std::optional<Mac> mac;
+    if (!target.mac.empty() && !(mac = parseMac(target.mac)))
+        return fail(kBadInput, "--mac " + target.mac + " is not a MAC address (such as 02:00:00:01:00:0a)");
     std::set<std::string> swept;
     if (const int code = sweep(analyser, target.interfaces, swept, {false, false, target.requests});
         code != kOk)
@@ -214,7 +233,30 @@ int findBox(CVelqorinNetworkAnalyse& analyser, const BoxTarget& target, CVelqori
         return fail(kAmbiguous, "box " + target.serial + " answers on " + joined(where) +
                                     "; choose one with --interface");
     }
-    box = found.front();
+    CVelqorinBoxOnNetwork* box = found.front();
+    const std::vector<TAnalyseBuffer> stations = stationsOf(analyser, *box);
+    const StationChoice choice = chooseStation(stations, mac);
+    char adapter[CVelqorinBoxOnNetwork::kAdapterNameSize];
+    box->getInterfaceName(adapter);
+    switch (choice.outcome) {
+        case StationChoice::Outcome::Several:
+            return fail(kAmbiguous, "box " + target.serial + " answers on " + adapter + " from " +
+                                        std::to_string(stations.size()) + " stations (" +
+                                        stationMacs(stations) +
+                                        "): two boxes share this serial number, or one answers "
+                                        "in its name; name the box with --mac");
+        case StationChoice::Outcome::NoSuchMac:
+            return fail(kNotFound, "box " + target.serial + " did not answer from " + target.mac +
+                                       " (it answered from " + stationMacs(stations) + ")");
+        case StationChoice::Outcome::Chosen:
+            break;
+    }
+    chosen.box = box;
+    if (choice.index > 0) {
+        chosen.station = std::make_unique<CVelqorinBoxOnNetwork>(nullptr, &stations[choice.index],
+                                                                 box->adapterName);
+        chosen.box = chosen.station.get();
+    }
     return kOk;
 }
 
@@ -230,8 +272,8 @@ int requireNetworkBox(const CVelqorinBoxOnNetwork& box) {
                                "; only boxes on the network can be set up");
 }
 
-std::optional<std::string> secret(const BoxTarget& target, const std::string& what,
-                                  std::size_t max = kSecretMax) {
+std::optional<Secret> secret(const BoxTarget& target, const std::string& what,
+                             std::size_t max = kSecretMax) {
     if (!target.passwordStdin && !haveTerminal()) {
         std::cerr << "velqorin: no terminal to read the " << what
                   << " from; give it on standard input with --password-stdin\n";
@@ -337,7 +379,7 @@ int scan(const ScanOptions& options) {
     else
         std::cout << tableText(rows);
     if (const std::string summary = addressSummary(rows); !summary.empty())
-        std::cerr << "velqorin: " << summary << '\n';
+        std::cerr << "velqorin: " << terminalText(summary) << '\n';
     return result;
 }
 
@@ -359,9 +401,10 @@ struct ReportPrinter {
     static void print(void* self, const char* title, const char* text,
                       CVelqorinNetworkAnalyse::ReportIcon icon) {
         auto& p = *static_cast<ReportPrinter*>(self);
-        const std::string body = text != nullptr ? text : "";
+        // Host names, domains and link names come from files and the network.
+        const std::string body = terminalLines(text != nullptr ? text : "");
         if (p.shown++ > 0 && !p.endedWithBlankLine) std::cout << '\n';
-        std::cout << title << '\n' << body;
+        std::cout << terminalText(title != nullptr ? title : "") << '\n' << body;
         if (!body.empty() && body.back() != '\n') std::cout << '\n';
         p.endedWithBlankLine = body.ends_with("\n\n");
         if (icon == CVelqorinNetworkAnalyse::ReportError) p.listingFailed = true;
@@ -413,8 +456,9 @@ int configure(const ConfigureOptions& o) {
     }
 
     CVelqorinNetworkAnalyse analyser;
-    CVelqorinBoxOnNetwork* box = nullptr;
-    if (const int code = findBox(analyser, o.target, box); code != kOk) return code;
+    FoundBox found;
+    if (const int code = findBox(analyser, o.target, found); code != kOk) return code;
+    CVelqorinBoxOnNetwork* box = found.box;
     if (const int code = requireNetworkBox(*box); code != kOk) return code;
 
     const TAnalyseBuffer& now = box->storedRecord;
@@ -465,8 +509,9 @@ int sync(const SyncOptions& o) {
             return fail(kBadInput, "--floor " + std::to_string(floor) + " is not a floor a box takes: -5 to -1 or 1 to 5");
     }
     CVelqorinNetworkAnalyse analyser;
-    CVelqorinBoxOnNetwork* box = nullptr;
-    if (const int code = findBox(analyser, o.target, box); code != kOk) return code;
+    FoundBox found;
+    if (const int code = findBox(analyser, o.target, found); code != kOk) return code;
+    CVelqorinBoxOnNetwork* box = found.box;
     if (const int code = requireNetworkBox(*box); code != kOk) return code;
     if (!o.master && boxesWithSerial(analyser, std::to_string(master)).empty())
         std::cerr << "velqorin: no box with serial number " << master
@@ -480,11 +525,13 @@ int sync(const SyncOptions& o) {
 
 int unlock(const BoxTarget& target) {
     CVelqorinNetworkAnalyse analyser;
-    CVelqorinBoxOnNetwork* box = nullptr;
-    if (const int code = findBox(analyser, target, box); code != kOk) return code;
+    FoundBox found;
+    if (const int code = findBox(analyser, target, found); code != kOk) return code;
+    CVelqorinBoxOnNetwork* box = found.box;
     const std::string_view challenge = fieldText(box->storedRecord.challenge);
-    std::cout << "Box " << fieldText(box->storedRecord.serialNumber) << ", support code "
-              << challenge.substr(0, 10) << "\nGive both to support to get the box's unlock code.\n"
+    std::cout << "Box " << terminalText(fieldText(box->storedRecord.serialNumber))
+              << ", support code " << terminalText(challenge.substr(0, 10))
+              << "\nGive both to support to get the box's unlock code.\n"
               << std::flush;
     const auto code = secret(target, "unlock code");
     if (!code) return kBadInput;

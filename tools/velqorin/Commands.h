@@ -18,7 +18,8 @@ enum ExitCode {
     kRefused = 5,        // wrong password or unlock code, or expired challenge
     kNoAnswer = 6,       // the box did not answer, or the adapter failed
     kNotFound = 7,       // no box with that serial number answered
-    kAmbiguous = 8,      // it answered on several adapters: pick one with --interface
+    kAmbiguous = 8,      // it answered on several adapters (pick one with --interface), or from
+                         // several stations (name it with --mac)
     kBadInput = 9,       // nothing was sent
     kDeclined = 10,      // the user said no to a question
 };
@@ -29,8 +30,9 @@ inline constexpr const char* kExitCodesHelp =
     "2 bad usage; 3 no raw network access; 4 the adapters (or, with --dial-up, the "
     "point-to-point links) cannot be listed; 5 refused by the box (wrong password or unlock code, "
     "or expired challenge); 6 no answer from the box; 7 no box with that serial number; "
-    "8 the box answers on several adapters (use --interface); 9 bad input (for apply: a bad "
-    "plan), nothing sent; 10 declined at a question; 130 scan --watch ended by Ctrl+C.";
+    "8 the box answers on several adapters (use --interface) or from several stations (use "
+    "--mac); 9 bad input (for apply: a bad plan), nothing sent; 10 declined at a question; "
+    "130 scan --watch ended by Ctrl+C.";
 
 inline constexpr int kDefaultRequests = CVelqorinNetworkAnalyse::kDefaultRequests;
 inline constexpr int kDefaultGoneAfter = 2;
@@ -53,6 +55,7 @@ struct BoxTarget {
     std::vector<std::string> interfaces;
     bool passwordStdin = false;
     int requests = kDefaultRequests;
+    std::string mac;  // the box's own MAC, when several stations answer with its serial
 };
 
 struct ConfigureOptions {

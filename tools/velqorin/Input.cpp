@@ -1,6 +1,8 @@
 #include "Input.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cstring>
 
 #include "velqorin/NetworkAnalyse.h"
 
@@ -58,6 +60,44 @@ std::vector<CVelqorinBoxOnNetwork*> boxesWithSerial(const CVelqorinNetworkAnalys
     for (CVelqorinBoxOnNetwork* box = analyser.firstBox; box != nullptr; box = box->next)
         if (fieldText(box->storedRecord.serialNumber) == serial) found.push_back(box);
     return found;
+}
+
+std::optional<Mac> parseMac(std::string_view text) {
+    if (text.size() != 17) return std::nullopt;
+    const char separator = text[2];
+    if (separator != ':' && separator != '-') return std::nullopt;
+    Mac mac{};
+    for (std::size_t i = 0; i < mac.size(); ++i) {
+        if (i > 0 && text[3 * i - 1] != separator) return std::nullopt;
+        unsigned value = 0;
+        const char* first = text.data() + 3 * i;
+        const auto [end, error] = std::from_chars(first, first + 2, value, 16);
+        if (error != std::errc() || end != first + 2) return std::nullopt;
+        mac[i] = static_cast<std::uint8_t>(value);
+    }
+    return mac;
+}
+
+StationChoice chooseStation(const std::vector<TAnalyseBuffer>& stations, const std::optional<Mac>& mac) {
+    if (!mac) return {stations.size() > 1 ? StationChoice::Outcome::Several : StationChoice::Outcome::Chosen, 0};
+    for (std::size_t i = 0; i < stations.size(); ++i)
+        if (std::memcmp(stations[i].sourceMac, mac->data(), kMacSize) == 0)
+            return {StationChoice::Outcome::Chosen, i};
+    return {StationChoice::Outcome::NoSuchMac, 0};
+}
+
+std::string stationMacs(const std::vector<TAnalyseBuffer>& stations) {
+    std::string text;
+    for (const TAnalyseBuffer& s : stations) text += (text.empty() ? "" : ", ") + macText(s.sourceMac);
+    return text;
+}
+
+std::vector<TAnalyseBuffer> stationsOf(const CVelqorinNetworkAnalyse& analyser,
+                                       const CVelqorinBoxOnNetwork& box) {
+    std::vector<TAnalyseBuffer> stations(16);
+    const int count = analyser.SerialAnswers(&box, stations.data(), static_cast<int>(stations.size()));
+    stations.resize(static_cast<std::size_t>(std::clamp(count, 0, 16)));
+    return stations;
 }
 
 }  // namespace velqorin::cli

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "velqorin/Frame.h"
+
 class CVelqorinNetworkAnalyse;
 class CVelqorinBoxOnNetwork;
 
@@ -29,5 +31,26 @@ bool validFloor(int floor);
 // The boxes of the last sweep whose serial number is exactly `serial`.
 std::vector<CVelqorinBoxOnNetwork*> boxesWithSerial(const CVelqorinNetworkAnalyse& analyser,
                                                     std::string_view serial);
+
+using Mac = std::array<std::uint8_t, 6>;
+
+// Six hexadecimal pairs set apart by ':' or '-': "02:00:00:01:00:0a". Nothing otherwise.
+std::optional<Mac> parseMac(std::string_view text);
+
+// The stations that answered one sweep with one serial number on one adapter, as
+// CVelqorinNetworkAnalyse::SerialAnswers gives them, the listed box's first. A command
+// goes to the only one, or to the one `mac` names; with several and no `mac` it would go
+// to a station nobody chose.
+struct StationChoice {
+    enum class Outcome { Chosen, Several, NoSuchMac };
+    Outcome outcome = Outcome::Chosen;
+    std::size_t index = 0;  // Chosen: which of the replies
+};
+StationChoice chooseStation(const std::vector<TAnalyseBuffer>& stations, const std::optional<Mac>& mac);
+// "02:...:0a, 02:...:0b": the stations' MACs.
+std::string stationMacs(const std::vector<TAnalyseBuffer>& stations);
+// The stations of `box` in the last sweep of `analyser`.
+std::vector<TAnalyseBuffer> stationsOf(const CVelqorinNetworkAnalyse& analyser,
+                                       const CVelqorinBoxOnNetwork& box);
 
 }  // namespace velqorin::cli

@@ -9,13 +9,15 @@
 
 #include "BoxReport.h"
 #include "Csv.h"
+#include "SafeText.h"
+#include "Secret.h"
 
 namespace velqorin::cli {
 namespace {
 
-enum class Column { Serial, Dhcp, Ip, Mask, Neighbourhood, Restart, Sync, Master, Floor, Password };
+enum class Column { Serial, Dhcp, Ip, Mask, Neighbourhood, Restart, Sync, Master, Floor, Password, Mac };
 
-constexpr std::array<std::pair<std::string_view, Column>, 10> kColumns{{
+constexpr std::array<std::pair<std::string_view, Column>, 11> kColumns{{
     {"serial", Column::Serial},
     {"dhcp", Column::Dhcp},
     {"ip", Column::Ip},
@@ -26,6 +28,7 @@ constexpr std::array<std::pair<std::string_view, Column>, 10> kColumns{{
     {"master", Column::Master},
     {"floor", Column::Floor},
     {"password", Column::Password},
+    {"mac", Column::Mac},
 }};
 
 // The widest serial number a box reports: its 20-byte field without a NUL.
@@ -173,7 +176,23 @@ public:
                 row.floor = value;
                 return true;
             }
-            case Column::Password: row.password = std::string(text); return true;
+            case Column::Password:
+                // The password itself is never repeated in a message.
+                if (text.find_first_of(std::string_view("\0\r\n", 3)) != std::string_view::npos) {
+                    problem("the password holds a NUL or a line break, which a box would cut "
+                            "it at");
+                    return false;
+                }
+                row.password = std::string(text);
+                return true;
+            case Column::Mac:
+                row.mac = parseMac(text);
+                if (!row.mac) {
+                    problem("mac " + quotedCell(text) + " is not a MAC address (such as "
+                            "02:00:00:01:00:0a)");
+                    return false;
+                }
+                return true;
         }
         return false;
     }
@@ -203,7 +222,15 @@ private:
 
 Plan readPlan(std::string_view text) {
     Plan plan;
-    const CsvTable table = readCsv(text);
+    CsvTable table = readCsv(text);
+    // Its cells hold the passwords too; they go with it.
+    struct Wiped {
+        CsvTable& table;
+        ~Wiped() {
+            for (CsvRecord& record : table.records)
+                for (CsvCell& cell : record.cells) wipe(cell.text);
+        }
+    } wiped{table};
     const std::size_t usable = table.records.size();
     if (usable == 0) {
         if (table.error)
@@ -491,7 +518,8 @@ std::string dryRunTable(const std::vector<DryRunRow>& rows) {
         for (const std::string& c : r.changes) out << "  change   " << c << '\n';
     }
     out << "Dry run: nothing was sent.\n";
-    return out.str();
+    // Serial numbers come from the plan, settings from the boxes.
+    return terminalLines(out.str());
 }
 
 std::string dryRunJson(const std::vector<DryRunRow>& rows) {

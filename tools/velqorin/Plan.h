@@ -31,6 +31,7 @@ struct PlanRow {
     std::optional<std::uint32_t> master;  // the serial number of the master to follow
     std::optional<int> floor;
     std::optional<std::string> password;
+    std::optional<Mac> mac;  // the box's own, when several stations answer with its serial
 };
 
 struct PlanProblem {
@@ -44,7 +45,7 @@ struct Plan {
 };
 
 inline constexpr const char* kPlanColumns =
-    "serial, dhcp, ip, mask, neighbourhood, restart, sync, master, floor, password";
+    "serial, dhcp, ip, mask, neighbourhood, restart, sync, master, floor, password, mac";
 
 // Reads a plan file's text: the header line, then one row per box. Every bad cell becomes
 // a problem naming its line; the rows that are good are kept either way.

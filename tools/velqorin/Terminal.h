@@ -4,12 +4,15 @@
 #include <optional>
 #include <string>
 
+#include "Secret.h"
+
 namespace velqorin::cli {
 
 // A password or code: from the terminal with echo off, or one line of standard input
 // when `fromStdin`. Nothing when there is no terminal to ask (and not `fromStdin`), or
-// input ended first.
-std::optional<std::string> readSecret(const std::string& prompt, bool fromStdin);
+// input ended first. Interrupted (Ctrl+C, SIGTERM, a hang-up) while echo is off, the
+// terminal gets its echo back before the process ends as the signal asks.
+std::optional<Secret> readSecret(const std::string& prompt, bool fromStdin);
 
 // Asks on the terminal; true only for an answer starting with y or o. Without a terminal
 // the answer is no.

@@ -1,5 +1,7 @@
 #include "WatchEvents.h"
 
+#include "SafeText.h"
+
 #include <map>
 #include <nlohmann/json.hpp>
 #include <utility>
@@ -90,7 +92,14 @@ std::vector<WatchEvent> BoxWatch::next(const std::vector<BoxRow>& rows) {
     return events;
 }
 
+// The line before its box texts are made safe for a terminal.
+std::string watchLine(const WatchEvent& e, const std::string& time);
+
 std::string watchText(const WatchEvent& e, const std::string& time) {
+    return terminalText(watchLine(e, time));
+}
+
+std::string watchLine(const WatchEvent& e, const std::string& time) {
     std::string word = kindWord(e.kind);
     word.resize(9, ' ');
     std::string text = time + "  " + word + " " + e.box.serial + " on " + e.box.adapter;

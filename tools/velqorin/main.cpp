@@ -30,6 +30,10 @@ void addTarget(CLI::App* command, BoxTarget& target, const char* secret) {
                       std::string("Read the ") + secret +
                           " from the first line of standard input instead of the terminal");
     addRequests(command, target.requests);
+    command->add_option("--mac", target.mac,
+                        "The box's MAC address, needed when several stations answer with its "
+                        "serial number (two boxes share it, or one answers in its name)")
+        ->type_name("MAC");
 }
 
 }  // namespace
@@ -44,7 +48,9 @@ int main(int argc, char** argv) {
     scanCommand->add_option("-i,--interface", scanOptions.interfaces,
                             "Sweep only this adapter (may be repeated)");
     auto* jsonFlag = scanCommand->add_flag("--json", scanOptions.json, "One JSON record per box");
-    scanCommand->add_flag("--csv", scanOptions.csv, "CSV with a header line")->excludes(jsonFlag);
+    scanCommand->add_flag("--csv", scanOptions.csv,
+                          "CSV with a header line; a cell that a spreadsheet would run as a "
+                          "formula (beginning with =, +, - or @) gets a leading '")->excludes(jsonFlag);
     scanCommand->add_flag("--dial-up", scanOptions.dialUp,
                           "Also ask the boxes behind the active point-to-point (dial-up) links, "
                           "over TCP port 5000");

@@ -166,13 +166,19 @@ inline bool sameProtocolBytes(const TAnalyseBuffer& sent, const std::uint8_t* fr
                        kProtocolBytesSize) == 0;
 }
 
+// A MAC address of a group (multicast or broadcast): no single box sends from one.
+inline bool isGroupMac(const std::uint8_t* mac) { return (mac[0] & 0x01) != 0; }
+
 // A captured frame is a discovery reply to `request` when it is exactly one record long,
-// repeats the request's protocol bytes and is of kind 1. Nothing else is looked at here.
+// repeats the request's protocol bytes, is of kind 1 and comes from a single station: a
+// reply from a group address is forged, and a command sent back to it would reach every
+// station of the group. Nothing else is looked at here.
 inline bool isDiscoveryReply(const TAnalyseBuffer& request, const std::uint8_t* frame,
                              std::size_t capturedLength) {
     return capturedLength == kFrameSize && sameProtocolBytes(request, frame) &&
            frame[offsetof(TAnalyseBuffer, frameKind)] ==
-               static_cast<std::uint8_t>(FrameKind::DiscoveryReply);
+               static_cast<std::uint8_t>(FrameKind::DiscoveryReply) &&
+           !isGroupMac(frame + offsetof(TAnalyseBuffer, sourceMac));
 }
 
 // A captured frame answers `command` when it comes from the box the command went to,

@@ -30,6 +30,7 @@ public:
         int boxes;          // boxes listed from it
         int boxesShort;     // boxes that answered fewer times than `requests`
         unsigned dropped;   // frames lost because the capture buffer was full
+        int beyondLimit;    // replies of boxes beyond the kMaxBoxes a sweep lists, dropped
     };
     // What a sweep tells its caller as it goes, on the caller's thread. Any member may be
     // null.
@@ -42,7 +43,7 @@ public:
         // milliseconds since the request went out (a window lasts about kWindowMs).
         void (*listening)(void* context, const char* const* adapters, int count, int elapsedMs);
         // An adapter's window is over: the replies accepted on it, and the frames lost
-        // because the capture buffer was full.
+        // because the capture buffer was full or dropped beyond kMaxBoxes boxes.
         void (*adapterDone)(void* context, const char* adapter, int accepted, unsigned dropped);
         // Asked between adapters and after every read; true ends the sweep (or the dial-up
         // pass) there, with what was found so far on the list.
@@ -60,6 +61,10 @@ public:
     static constexpr int kDefaultRequests = 3;
     static constexpr int kMaxRequests = 5;
     static constexpr int kRepeatSpacingMs = 250;
+
+    // A sweep lists at most this many boxes; replies of further boxes are dropped and
+    // counted, so that a flood of made-up serial numbers cannot exhaust memory.
+    static constexpr int kMaxBoxes = 65536;
 
     static constexpr std::size_t kTokenSize = 30;
     static constexpr std::size_t kTokenLength = 27;
@@ -132,6 +137,14 @@ public:
     // Asks the box at the dotted IPv4 `address` (TCP port 5000) and, on a usable answer,
     // adds its record to `analyser`'s list. Always true.
     static bool RecupVelqorinInfo(CVelqorinNetworkAnalyse* analyser, const char* address);
+
+    // How many stations (source MACs) answered the last sweep with `box`'s serial number
+    // on its adapter: 1 as a rule; 2 or more when two boxes share a serial number or a
+    // station answers in a box's name, and a command must not go to either unseen. Copies
+    // the reply of each, up to `max`, into `replies` (which may be null): the listed
+    // box's record first, then the others' latest in the order they first answered (at
+    // most 16 stations are told apart). 0 for a box that is not on the list.
+    int SerialAnswers(const CVelqorinBoxOnNetwork* box, TAnalyseBuffer* replies, int max) const;
 
     // The first record whose 8-byte MAC equals the 8 bytes at `mac`, or null.
     CVelqorinNetworkInterface* getNetworkInterface(const unsigned char* mac) const;
