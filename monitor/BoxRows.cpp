@@ -162,14 +162,34 @@ void showAddressNote(TBoxItem& item, velqorin::AddressNote note) {
     showAddressNote(item);
 }
 
-void showAddressNote(TBoxItem& item) {
-    const QColor colour = addressCellColour(item.addressNote());
+QString serialCellToolTip(const QStringList& alsoFrom) {
+    if (alsoFrom.isEmpty()) return {};
+    return QCoreApplication::translate(
+               "BoxRows",
+               "Numéro de série annoncé aussi par %1 : deux boîtiers le partagent, ou un autre poste répond en son nom")
+        .arg(alsoFrom.join(QStringLiteral(", ")));
+}
+
+namespace {
+
+// A flagged cell: its colour while the row is attached, and why after where it answered.
+void showCellNote(TBoxItem& item, int column, const QColor& colour, const QString& why) {
     const bool coloured = colour.isValid() && item.flags() != Qt::NoItemFlags;  // not detached
-    item.setData(kAddressColumn, Qt::ForegroundRole,
-                 coloured ? QVariant(QBrush(colour)) : QVariant());
-    const QString why = addressCellToolTip(item.addressNote(), item.adapter());
+    item.setData(column, Qt::ForegroundRole, coloured ? QVariant(QBrush(colour)) : QVariant());
     const QString where = adapterToolTip(item.adapter());
-    item.setToolTip(kAddressColumn, why.isEmpty() ? where : where + QLatin1Char('\n') + why);
+    item.setToolTip(column, why.isEmpty() ? where : where + QLatin1Char('\n') + why);
+}
+
+}  // namespace
+
+void showAddressNote(TBoxItem& item) {
+    showCellNote(item, kAddressColumn, addressCellColour(item.addressNote()),
+                 addressCellToolTip(item.addressNote(), item.adapter()));
+    const bool shared = !item.serialAlsoFrom().isEmpty();
+    showCellNote(item, kSerialColumn,
+                 shared ? TConfigureForm::VerdictColour(static_cast<int>(velqorin::Verdict::Incompatible))
+                        : QColor(),
+                 serialCellToolTip(item.serialAlsoFrom()));
 }
 
 std::optional<std::int64_t> serialValue(const TAnalyseBuffer& r) { return serialNumberValue(r); }
@@ -224,6 +244,7 @@ TBoxItem::TBoxItem(CVelqorinBoxOnNetwork* box, int imageIndex, int stateIndex)
 void TBoxItem::detach() {
     box_ = nullptr;
     setData(kAddressColumn, Qt::ForegroundRole, QVariant());
+    setData(kSerialColumn, Qt::ForegroundRole, QVariant());
     setSelected(false);
     setFlags(Qt::NoItemFlags);
 }

@@ -11,6 +11,7 @@
 #include <QIcon>
 #include <QPixmap>
 #include <QString>
+#include <QStringList>
 #include <QTreeWidget>
 #include <QTreeWidgetItem>
 
@@ -84,6 +85,11 @@ public:
     // record is, for when the sweep's lists are gone.
     const velqorin::AddressNote& addressNote() const { return addressNote_; }
     void setAddressNote(velqorin::AddressNote note) { addressNote_ = std::move(note); }
+    // The MAC addresses of the other stations that answered the same sweep with the box's
+    // serial number on its adapter: two boxes given one serial number, or a station
+    // answering in the box's name. Empty as a rule.
+    const QStringList& serialAlsoFrom() const { return serialAlsoFrom_; }
+    void setSerialAlsoFrom(QStringList macs) { serialAlsoFrom_ = std::move(macs); }
 
     // Greys the row out and makes it unselectable: what it shows is from a sweep whose
     // records are gone.
@@ -99,15 +105,22 @@ private:
     int imageIndex_;
     int stateIndex_;
     velqorin::AddressNote addressNote_;
+    QStringList serialAlsoFrom_;
 };
 
 // Keeps `note` (what the sweep flagged about the row's box address) in a row of the first
 // list and shows it: the address cell coloured, and its tooltip saying why after the
-// adapter. A row cut from its record keeps the tooltip but not the colour, greyed out as
-// the rest of it is.
+// adapter. A serial number other stations answered with too is shown by the same rule in
+// the serial number's cell. A row cut from its record keeps the tooltips but not the
+// colours, greyed out as the rest of it is.
 void showAddressNote(TBoxItem& item, velqorin::AddressNote note);
-// Shows a row's kept note again, after a language change.
+// Shows a row's kept notes again, after a language change.
 void showAddressNote(TBoxItem& item);
+
+// Column of the first list that shows the serial number.
+inline constexpr int kSerialColumn = 0;
+// Why the serial number cell is red; empty when no other station answered with it.
+QString serialCellToolTip(const QStringList& alsoFrom);
 
 // The row item of a list row, or null.
 TBoxItem* boxItem(QTreeWidgetItem* item);

@@ -11,6 +11,7 @@
 #include "Exchange.h"
 #include "GroupFrameStyle.h"
 #include "Messages.h"
+#include "PlainText.h"
 #include "Progress.h"
 #include "Services.h"
 #include "ui_Configure.h"
@@ -56,6 +57,8 @@ TConfigureForm::TConfigureForm(QWidget* parent)
     setFont(formFont());
     ui->setupUi(this);
     applyGroupFrameStyle(this);
+    showLabelsAsPlainText(this);
+    showToolTipsAsPlainText();
     setFixedSize(618, 425);
     setModal(true);
     ui->PasseEdit->setStyle(hashStyle_.get());

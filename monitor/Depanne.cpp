@@ -9,6 +9,7 @@
 #include "Exchange.h"
 #include "GroupFrameStyle.h"
 #include "Messages.h"
+#include "PlainText.h"
 #include "Progress.h"
 #include "Services.h"
 #include "ui_Depanne.h"
@@ -38,6 +39,8 @@ TDebloqueForm::TDebloqueForm(QWidget* parent)
     setFont(formFont());
     ui->setupUi(this);
     applyGroupFrameStyle(this);
+    showLabelsAsPlainText(this);
+    showToolTipsAsPlainText();
     setModal(true);
     serieLimit_ = ui->EditSerie->maxLength();
     depanneLimit_ = ui->EditDepanne->maxLength();

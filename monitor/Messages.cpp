@@ -7,6 +7,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include "PlainText.h"
+
 namespace velqorin::monitor {
 
 QFont formFont() {
@@ -29,6 +31,7 @@ void errorBox(QWidget* parent, const QString& text) {
     QMessageBox box(QMessageBox::Critical, QCoreApplication::translate("Messages", "Erreur"), text,
                     QMessageBox::NoButton, parent);
     box.setObjectName(QStringLiteral("ErrorBox"));
+    showAsPlainText(box);
     QPushButton* abort =
         box.addButton(QCoreApplication::translate("Messages", "&Abandon"), QMessageBox::RejectRole);
     box.setDefaultButton(abort);
@@ -43,6 +46,7 @@ bool questionBox(QWidget* parent, const QString& text) {
     QMessageBox box(QMessageBox::Warning, QCoreApplication::translate("Messages", "Avertissement"),
                     text, QMessageBox::NoButton, parent);
     box.setObjectName(QStringLiteral("QuestionBox"));
+    showAsPlainText(box);
     QPushButton* yes =
         box.addButton(QCoreApplication::translate("Messages", "&Oui"), QMessageBox::YesRole);
     QPushButton* no =

@@ -1,5 +1,7 @@
 #include "Principal.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QHeaderView>
@@ -16,6 +18,7 @@
 #include "Exchange.h"
 #include "GroupFrameStyle.h"
 #include "Messages.h"
+#include "PlainText.h"
 #include "Progress.h"
 #include "Services.h"
 #include "ui_Principal.h"
@@ -34,6 +37,16 @@ constexpr int kStatusProgressWidth = 300;
 constexpr int kProgressIntervalMs = 50;
 constexpr int kBoxColumnWidths[8] = {75, 100, 50, 100, 130, 100, 70, 90};
 
+// The MACs of the other stations that answered the last sweep with `box`'s serial number.
+QStringList otherStations(const CVelqorinNetworkAnalyse& analyser, const CVelqorinBoxOnNetwork& box) {
+    TAnalyseBuffer stations[16];
+    const int answered = analyser.SerialAnswers(&box, stations, 16);
+    QStringList macs;
+    for (int i = 1; i < std::min(answered, 16); ++i)
+        macs << QString::fromStdString(velqorin::macText(stations[i].sourceMac));
+    return macs;
+}
+
 }  // namespace
 
 void initMonitorResources() { Q_INIT_RESOURCE(monitor); }
@@ -48,6 +61,7 @@ TMainForm::TMainForm(QWidget* parent)
     setFont(formFont());
     ui->setupUi(this);
     applyGroupFrameStyle(this);
+    showToolTipsAsPlainText();
     setFixedSize(760, 450);
 
     StatusPanel0 = new QLabel(this);
@@ -64,6 +78,8 @@ TMainForm::TMainForm(QWidget* parent)
     ui->StatusBar1->addWidget(StatusProgress);
     ui->StatusBar1->addWidget(StatusPanel1, 1);
     StatusProgress->hide();
+    // The status bar shows what the boxes answered, among others.
+    showLabelsAsPlainText(this);
 
     fixColumns(ui->VelqorinListView, kBoxColumnWidths, 8, true);
 
@@ -258,6 +274,7 @@ bool TMainForm::refreshSweeps(bool withDialUp) {
 
     following.stop();
     StatusProgress->hide();
+    beyondLimit_ = watch.beyondLimit();
     return swept.value_or(false);
 }
 
@@ -273,6 +290,7 @@ void TMainForm::refreshRebuildsLists() {
         const TAnalyseBuffer& record = box->storedRecord;
         auto* row = new TBoxItem(box, rowImageIndex(record), rowStateIndex(record));
         row->setAddressNote(std::move(*note++));
+        row->setSerialAlsoFrom(otherStations(NetworkAnalyse, *box));
         fillRowTexts(row);
         rows << row;
     }
@@ -297,7 +315,12 @@ void TMainForm::refreshEnds() {
     SortBoxList();
     SortSyncList();
 
-    setStatus(QString());
+    // A flood of made-up serial numbers: the list is cut, and the operator must know.
+    setStatus(beyondLimit_ == 0
+                  ? QString()
+                  : tr("%1 réponses ignorées au-delà de %2 boîtiers")
+                        .arg(beyondLimit_)
+                        .arg(CVelqorinNetworkAnalyse::kMaxBoxes));
     ui->RafraichirBitBtn->setEnabled(true);
     ui->Rafraichir->setEnabled(true);
     ui->CheckBox1->setEnabled(true);

@@ -140,6 +140,7 @@ private:
     std::optional<std::int64_t> integerOf(const QString& text, std::int64_t low, std::int64_t high);
 
     bool busy_ = false;     // a refresh or a command, from its first step to its last
+    int beyondLimit_ = 0;   // replies the last sweep dropped past the boxes it lists
     bool closing_ = false;  // closed: the exchange under way ends, no other starts
     std::optional<velqorin::monitor::BusyCursor> busyCursor_;
     QString versionCaption_;

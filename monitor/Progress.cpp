@@ -52,7 +52,7 @@ QString joined(const std::vector<std::string>& names) {
 TSweepWatch::TSweepWatch(const TExchange& exchange)
     : exchange_(exchange),
       ethernet_{this, &TSweepWatch::turnedToAdapter, &TSweepWatch::listened, nullptr,
-                &TSweepWatch::stopAsked, nullptr},
+                &TSweepWatch::stopAsked, &TSweepWatch::tallied},
       dialUp_{this, &TSweepWatch::turnedToLink, nullptr, nullptr, &TSweepWatch::stopAsked, nullptr},
       windowStart_(SteadyClock::now()) {}
 
@@ -85,6 +85,17 @@ void TSweepWatch::listened(void* self, const char* const* names, int count, int 
 }
 
 bool TSweepWatch::stopAsked(void* self) { return watchOf(self).exchange_.stopRequested(); }
+
+void TSweepWatch::tallied(void* self, const CVelqorinNetworkAnalyse::AdapterTally* tally) {
+    TSweepWatch& watch = watchOf(self);
+    const std::lock_guard lock(watch.mutex_);
+    watch.beyondLimit_ += tally->beyondLimit;
+}
+
+int TSweepWatch::beyondLimit() const {
+    const std::lock_guard lock(mutex_);
+    return beyondLimit_;
+}
 
 TSweepWatch::State TSweepWatch::state() const {
     const std::lock_guard lock(mutex_);
@@ -162,6 +173,7 @@ void TWaitIndicator::placeOverRow(const QWidget* first, const QWidget* last) {
 void TWaitIndicator::setText(const QString& text) {
     if (text == text_) return;
     text_ = text;
+    // It may name a box by its serial number: shown as plain text, as every tooltip is.
     setToolTip(text);
     static_cast<ElidedText*>(label_)->setText(text);
 }

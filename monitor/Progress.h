@@ -53,6 +53,8 @@ public:
     const CVelqorinNetworkAnalyse::SweepObserver* dialUp() const { return &dialUp_; }
 
     State state() const;
+    // Replies the sweep dropped because it already listed as many boxes as it lists.
+    int beyondLimit() const;
     // The progress text for `state`, in the current language.
     static QString text(const State& state);
 
@@ -64,12 +66,14 @@ private:
     void turnedTo(Phase phase, const char* name, int index, int count);
     static void listened(void* self, const char* const* names, int count, int elapsedMs);
     static bool stopAsked(void* self);
+    static void tallied(void* self, const CVelqorinNetworkAnalyse::AdapterTally* tally);
 
     const TExchange& exchange_;
     CVelqorinNetworkAnalyse::SweepObserver ethernet_;
     CVelqorinNetworkAnalyse::SweepObserver dialUp_;
     mutable std::mutex mutex_;
     State state_;
+    int beyondLimit_ = 0;
     // When the current listening window began, as far as the sweep has told.
     SteadyClock::time_point windowStart_;
 };

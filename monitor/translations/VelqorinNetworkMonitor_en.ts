@@ -23,6 +23,10 @@
         <source>Boîtier trouvé sur %1</source>
         <translation>Box found on %1</translation>
     </message>
+    <message>
+        <source>Numéro de série annoncé aussi par %1 : deux boîtiers le partagent, ou un autre poste répond en son nom</source>
+        <translation>Serial number also announced by %1: two boxes share it, or another station answers in its name</translation>
+    </message>
 </context>
 <context>
     <name>Messages</name>
@@ -403,6 +407,10 @@ Error...</translation>
     <message>
         <source>Attente de la réponse du boîtier %1...</source>
         <translation>Waiting for box %1 to answer...</translation>
+    </message>
+    <message>
+        <source>%1 réponses ignorées au-delà de %2 boîtiers</source>
+        <translation>%1 replies dropped beyond %2 boxes</translation>
     </message>
 </context>
 </TS>

@@ -105,6 +105,7 @@ struct FakeFleet {
     bool succeed = true;
     int windowMs = 0;
     std::string adapter = "vqtest0";
+    int beyondLimit = 0;  // replies the sweep tells it dropped past the boxes it lists
     // Run on the window thread while the sweep waits: `during` once the lists are
     // emptied and the adapter told, `beforeEnd` when the window is over.
     std::function<void()> during;
@@ -145,6 +146,11 @@ struct FakeFleet {
                 }
             }
             onWindowThread(beforeEnd);
+            if (told != nullptr && told->adapterTally != nullptr) {
+                const CVelqorinNetworkAnalyse::AdapterTally tally{adapter.c_str(), 1, 0, 0, 0, 0,
+                                                                  beyondLimit};
+                told->adapterTally(told->context, &tally);
+            }
             const CVelqorinNetworkAnalyse::SweepObserver* dialUp = observers.dialUp;
             if (withDialUp && dialUp != nullptr && dialUp->adapter != nullptr)
                 dialUp->adapter(dialUp->context, "ppp0", 0, 1);

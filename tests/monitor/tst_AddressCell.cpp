@@ -183,6 +183,26 @@ private slots:
         QCOMPARE(colourOf(row("3"), 3), kRed);
     }
 
+    void aSerialThatAnotherStationAnswersWithIsRedWithWhy() {
+        BoxSpec impostor = box("7", {192, 0, 2, 60});
+        impostor.mac[5] = 0x66;
+        refreshWith({box("7", {192, 0, 2, 57}), impostor, box("8", {192, 0, 2, 58})});
+        QCOMPARE(list()->topLevelItemCount(), 2);  // one entry per adapter and serial, as ever
+        QCOMPARE(colourOf(row("7"), kSerialColumn), kRed);
+        QCOMPARE(row("7")->toolTip(kSerialColumn),
+                 found(QString::fromUtf8("Numéro de série annoncé aussi par 02:00:00:01:00:66 : deux "
+                                         "boîtiers le partagent, ou un autre poste répond en son nom")));
+        QVERIFY(!colourOf(row("8"), kSerialColumn).isValid());
+        QCOMPARE(row("8")->toolTip(kSerialColumn), found(QString()));
+        setResourceModuleFolders({settings_.path() + "/modules"});
+        QVERIFY(LoadNewResourceModule(kLocaleEnglishUs) != nullptr);
+        ReinitializeForms();
+        QCOMPARE(row("7")->toolTip(kSerialColumn),
+                 QStringLiteral("Box found on vqtest0\nSerial number also announced by "
+                                "02:00:00:01:00:66: two boxes share it, or another station "
+                                "answers in its name"));
+    }
+
     void aFailedSweepGreysTheCellAndKeepsTheReason() {
         refreshWith({box("1", {192, 0, 2, 50}), box("2", {192, 0, 2, 50})});
         QCOMPARE(colourOf(row("1"), 3), kRed);
