@@ -1,6 +1,12 @@
 #include "DhcpLeases.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <ctime>
+#include <functional>
 #include <array>
 #include <cstdlib>
 #include <cstdint>
@@ -95,7 +101,33 @@ private:
 struct DhclientLease {
     std::string interface;
     std::string server;
+    std::string address;
+    std::optional<std::int64_t> expires;
 };
+
+std::optional<std::int64_t> number(std::string_view text) {
+    std::int64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+// dhclient's times: "expire 3 2026/12/09 23:39:40;" in UTC, or "expire epoch 1765...;"
+// with `db-time-format local`; "expire never;" never runs out.
+std::optional<std::int64_t> dhclientTime(const std::vector<Token>& statement) {
+    if (statement.size() == 3 && statement[1].text == "epoch") return number(statement[2].text);
+    if (statement.size() < 4) return std::nullopt;
+    std::tm when{};
+    const std::string text = statement[2].text + " " + statement[3].text;
+    if (std::sscanf(text.c_str(), "%d/%d/%d %d:%d:%d", &when.tm_year, &when.tm_mon, &when.tm_mday,
+                    &when.tm_hour, &when.tm_min, &when.tm_sec) != 6)
+        return std::nullopt;
+    when.tm_year -= 1900;
+    when.tm_mon -= 1;
+    const std::time_t seconds = ::timegm(&when);
+    if (seconds == static_cast<std::time_t>(-1)) return std::nullopt;
+    return static_cast<std::int64_t>(seconds);
+}
 
 // Reads the body of a `lease {` block up to its closing brace. Empty when the input
 // ends first: a lease cut off by a crash or a partial copy is not trusted.
@@ -117,18 +149,24 @@ std::optional<DhclientLease> readLeaseBlock(DhclientLexer& lexer) {
                 break;
             case TokenKind::Semicolon:
                 if (depth == 1 && statement.size() >= 2) {
-                    if (statement[0].text == "interface" && statement[0].kind == TokenKind::Word)
+                    const std::string& word = statement[0].text;
+                    if (word == "interface" && statement[0].kind == TokenKind::Word)
                         lease.interface = statement[1].text;
-                    else if (statement.size() >= 3 && statement[0].text == "option" &&
+                    else if (statement.size() >= 3 && word == "option" &&
                              statement[1].text == "dhcp-server-identifier")
                         lease.server = statement[2].text;
+                    else if (word == "fixed-address")
+                        lease.address = statement[1].text;
+                    else if (word == "expire" && statement[1].text != "never")
+                        // A time that does not read is taken as run out.
+                        lease.expires = dhclientTime(statement).value_or(0);
                 }
                 statement.clear();
                 break;
             case TokenKind::Word:
             case TokenKind::String:
-                // Only the first three tokens of a statement ever matter.
-                if (statement.size() < 3) statement.push_back(std::move(t));
+                // Only the first four tokens of a statement ever matter.
+                if (statement.size() < 4) statement.push_back(std::move(t));
                 break;
         }
     }
@@ -165,11 +203,15 @@ constexpr std::size_t kOptionsOffset = 240;
 constexpr std::array<std::uint8_t, 4> kMagicCookie{99, 130, 83, 99};
 constexpr std::uint8_t kOptionPad = 0;
 constexpr std::uint8_t kOptionEnd = 255;
+constexpr std::size_t kYiaddrOffset = 16;
+constexpr std::uint8_t kOptionLeaseTime = 51;
 constexpr std::uint8_t kOptionOverload = 52;
 constexpr std::uint8_t kOptionServerIdentifier = 54;
+constexpr std::uint32_t kInfiniteLease = 0xFFFFFFFF;
 
 struct DhcpOptions {
     std::optional<std::array<std::uint8_t, 4>> server;
+    std::optional<std::uint32_t> leaseTime;
     std::uint8_t overload = 0;
 };
 
@@ -189,6 +231,10 @@ void scanOptions(std::string_view area, DhcpOptions& found) {
             std::array<std::uint8_t, 4> address{};
             for (std::size_t k = 0; k < 4; ++k) address[k] = static_cast<std::uint8_t>(data[k]);
             found.server = address;
+        } else if (code == kOptionLeaseTime && length >= 4 && !found.leaseTime) {
+            std::uint32_t seconds = 0;
+            for (std::size_t k = 0; k < 4; ++k) seconds = (seconds << 8) | static_cast<std::uint8_t>(data[k]);
+            found.leaseTime = seconds;
         } else if (code == kOptionOverload && length >= 1) {
             found.overload = static_cast<std::uint8_t>(data[0]);
         }
@@ -232,22 +278,31 @@ std::vector<std::string> folderEntries(const std::filesystem::path& folder) {
     return names;
 }
 
-void merge(Lease& into, Lease&& from) {
-    if (!from.namesAdapter) return;
+using Counts = std::function<bool(const Lease&)>;
+
+void merge(Lease& into, Lease&& from, const Counts& counts) {
+    if (!from.namesAdapter || !counts(from)) return;
     into.namesAdapter = true;
     if (into.server.empty()) into.server = std::move(from.server);
     if (into.file.empty()) into.file = std::move(from.file);
+    if (into.address.empty()) into.address = std::move(from.address);
+    if (!into.expires) into.expires = from.expires;
 }
 
+// The lease as read from `file`: a lifetime counts from when the file was written.
 Lease from(Lease lease, const std::filesystem::path& file) {
     lease.file = file;
+    struct stat status {};
+    if (lease.lifetime && !lease.expires && ::stat(file.c_str(), &status) == 0)
+        lease.expires = static_cast<std::int64_t>(status.st_mtime) + *lease.lifetime;
     return lease;
 }
 
 }  // namespace
 
 Lease parseKeyValueLease(std::string_view text) {
-    bool address = false;
+    Lease lease;
+    std::string address;
     std::string server;
     while (!text.empty()) {
         const auto eol = text.find('\n');
@@ -258,12 +313,20 @@ Lease parseKeyValueLease(std::string_view text) {
         if (equals == std::string_view::npos) continue;
         const std::string_view key = trim(line.substr(0, equals));
         const std::string_view value = trim(line.substr(equals + 1));
-        if (key == "ADDRESS" && !value.empty())
-            address = true;
+        if ((key == "ADDRESS" || key == "ip_address") && !value.empty())
+            address = value;
         else if (key == "SERVER_ADDRESS" || key == "dhcp_server_identifier")
             server = value;
+        else if (key == "LIFETIME" && number(value) && *number(value) >= 0 &&
+                 *number(value) < kInfiniteLease)
+            lease.lifetime = static_cast<std::uint32_t>(*number(value));
+        else if (key == "expiry" && number(value))
+            lease.expires = number(value);
     }
-    return {address || !server.empty(), server, {}};
+    lease.namesAdapter = !address.empty() || !server.empty();
+    lease.address = std::move(address);
+    lease.server = std::move(server);
+    return lease;
 }
 
 Lease parseDhclientLeases(std::string_view text, std::string_view ifname) {
@@ -278,7 +341,13 @@ Lease parseDhclientLeases(std::string_view text, std::string_view ifname) {
             }
             const auto lease = readLeaseBlock(lexer);
             if (!lease) break;
-            if (lease->interface == ifname) result = {true, lease->server, {}};
+            if (lease->interface == ifname) {
+                result = {};
+                result.namesAdapter = true;
+                result.server = lease->server;
+                result.address = lease->address;
+                result.expires = lease->expires;
+            }
         } else if (!skipStatement(lexer, std::move(t))) {
             break;
         }
@@ -297,7 +366,15 @@ Lease parseDhcpMessage(std::string_view bytes) {
         scanOptions(bytes.substr(kFileOffset, kCookieOffset - kFileOffset), options);
     if (options.overload & 2)
         scanOptions(bytes.substr(kSnameOffset, kFileOffset - kSnameOffset), options);
-    return {true, options.server ? dotted(*options.server) : std::string{}, {}};
+    Lease lease;
+    lease.namesAdapter = true;
+    if (options.server) lease.server = dotted(*options.server);
+    std::array<std::uint8_t, 4> yiaddr{};
+    for (std::size_t k = 0; k < yiaddr.size(); ++k)
+        yiaddr[k] = static_cast<std::uint8_t>(bytes[kYiaddrOffset + k]);
+    if (yiaddr != std::array<std::uint8_t, 4>{}) lease.address = dotted(yiaddr);
+    if (options.leaseTime && *options.leaseTime != kInfiniteLease) lease.lifetime = options.leaseTime;
+    return lease;
 }
 
 bool isNetworkManagerLeaseOf(std::string_view fileName, std::string_view ifname) {
@@ -314,20 +391,23 @@ bool isNetworkManagerLeaseOf(std::string_view fileName, std::string_view ifname)
     return fileName.substr(nameStart) == ifname;
 }
 
-Lease findLease(const std::filesystem::path& root, std::string_view ifname, unsigned ifindex) {
+namespace {
+
+Lease findLeaseWhere(const std::filesystem::path& root, std::string_view ifname, unsigned ifindex,
+                     const Counts& counts) {
     Lease result;
     const std::string index = std::to_string(ifindex);
 
     if (ifindex != 0) {
         const auto networkd = root / "run/systemd/netif/leases" / index;
         if (const auto text = readLease(networkd))
-            merge(result, from(parseKeyValueLease(*text), networkd));
+            merge(result, from(parseKeyValueLease(*text), networkd), counts);
         // NetworkManager keeps this file for every device it manages, DHCP or not.
         const auto device = root / "run/NetworkManager/devices" / index;
         if (const auto text = readLease(device)) {
             Lease lease = parseKeyValueLease(*text);
             lease.namesAdapter = !lease.server.empty();
-            merge(result, from(std::move(lease), device));
+            merge(result, from(std::move(lease), device), counts);
         }
     }
     if (!safeFileName(ifname)) return result;
@@ -338,7 +418,7 @@ Lease findLease(const std::filesystem::path& root, std::string_view ifname, unsi
         if (const auto text = readLease(nmFolder / name)) {
             Lease lease = parseDhclientLeases(*text, ifname);
             if (!lease.namesAdapter) lease = parseKeyValueLease(*text);
-            merge(result, from(std::move(lease), nmFolder / name));
+            merge(result, from(std::move(lease), nmFolder / name), counts);
         }
     }
 
@@ -347,15 +427,35 @@ Lease findLease(const std::filesystem::path& root, std::string_view ifname, unsi
     for (const auto& name : folderEntries(dhclientFolder)) {
         if (!name.starts_with("dhclient") || !name.ends_with(".leases")) continue;
         if (const auto text = readLease(dhclientFolder / name)) {
-            Lease lease = parseDhclientLeases(*text, ifname);
-            if (lease.namesAdapter) dhclient = from(std::move(lease), dhclientFolder / name);
+            Lease lease = from(parseDhclientLeases(*text, ifname), dhclientFolder / name);
+            if (lease.namesAdapter && counts(lease)) dhclient = std::move(lease);
         }
     }
-    merge(result, std::move(dhclient));
+    merge(result, std::move(dhclient), counts);
 
     const auto dhcpcd = root / "var/lib/dhcpcd" / (std::string(ifname) + ".lease");
-    if (const auto bytes = readLease(dhcpcd)) merge(result, from(parseDhcpMessage(*bytes), dhcpcd));
+    if (const auto bytes = readLease(dhcpcd))
+        merge(result, from(parseDhcpMessage(*bytes), dhcpcd), counts);
     return result;
+}
+
+}  // namespace
+
+Lease findLease(const std::filesystem::path& root, std::string_view ifname, unsigned ifindex) {
+    return findLeaseWhere(root, ifname, ifindex, [](const Lease&) { return true; });
+}
+
+bool leaseHolds(const Lease& lease, const std::vector<std::string>& addresses, std::int64_t now) {
+    return !lease.address.empty() &&
+           std::find(addresses.begin(), addresses.end(), lease.address) != addresses.end() &&
+           (!lease.expires || *lease.expires > now);
+}
+
+Lease findCurrentLease(const std::filesystem::path& root, std::string_view ifname,
+                       unsigned ifindex, const std::vector<std::string>& addresses,
+                       std::int64_t now) {
+    return findLeaseWhere(root, ifname, ifindex,
+                          [&](const Lease& lease) { return leaseHolds(lease, addresses, now); });
 }
 
 std::filesystem::path leaseRootFromEnvironment() {

@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utime.h>
 
 #include <cctype>
+#include <cstring>
+#include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "DhcpLeases.h"
@@ -159,3 +163,79 @@ TEST(FindLease, AFifoInPlaceOfALeaseIsPassedOver) {
 }
 
 }  // namespace
+
+// A lease file counts only while it is the adapter's: for one of its current addresses,
+// and not run out. Each case writes one client's file, aged as given, into a root of its own.
+TEST(FindCurrentLease, OnlyALeaseForACurrentAddressThatHasNotRunOutCounts) {
+    namespace fs = std::filesystem;
+    const std::int64_t now = 1800000000;
+    const auto dhcpcdLease = [](std::uint32_t seconds) {
+        std::string m(240, '\0');
+        const std::uint8_t yiaddr[] = {192, 0, 2, 144};
+        std::memcpy(&m[16], yiaddr, 4);
+        const std::uint8_t cookie[] = {99, 130, 83, 99};
+        std::memcpy(&m[236], cookie, 4);
+        m += std::string("\x36\x04\xc0\x00\x02\xfe", 6);  // server 192.0.2.254
+        m += std::string("\x33\x04", 2);
+        for (int shift = 24; shift >= 0; shift -= 8) m += static_cast<char>((seconds >> shift) & 0xFF);
+        return m + "\xff";
+    };
+    const std::string dhclientFor144 =
+        "lease {\n  interface \"eth0\";\n  fixed-address 192.0.2.144;\n"
+        "  option dhcp-server-identifier 192.0.2.254;\n";
+    const struct {
+        const char* name;
+        const char* file;     // below the root
+        std::string text;
+        std::int64_t ageSeconds;  // how long ago the file was written
+        const char* address;      // the adapter's current one
+        bool counts;
+    } cases[] = {
+        {"networkd, current", "run/systemd/netif/leases/2",
+         "ADDRESS=192.0.2.144\nSERVER_ADDRESS=192.0.2.254\nLIFETIME=600\n", 100, "192.0.2.144", true},
+        {"networkd, run out", "run/systemd/netif/leases/2",
+         "ADDRESS=192.0.2.144\nSERVER_ADDRESS=192.0.2.254\nLIFETIME=600\n", 700, "192.0.2.144", false},
+        {"networkd, another address now", "run/systemd/netif/leases/2",
+         "ADDRESS=192.0.2.144\nSERVER_ADDRESS=192.0.2.254\nLIFETIME=600\n", 100, "192.0.2.77", false},
+        {"NetworkManager's device, current", "run/NetworkManager/devices/2",
+         "[dhcp4]\nip_address=192.0.2.144\ndhcp_server_identifier=192.0.2.254\nexpiry=1800000300\n", 0,
+         "192.0.2.144", true},
+        {"NetworkManager's device, run out", "run/NetworkManager/devices/2",
+         "[dhcp4]\nip_address=192.0.2.144\ndhcp_server_identifier=192.0.2.254\nexpiry=1799999999\n", 0,
+         "192.0.2.144", false},
+        {"dhclient, current", "var/lib/dhcp/dhclient.leases",
+         dhclientFor144 + "  expire 5 2027/01/15 09:00:00;\n}\n", 0, "192.0.2.144", true},
+        {"dhclient, run out", "var/lib/dhcp/dhclient.leases",
+         dhclientFor144 + "  expire 3 2026/12/09 23:39:40;\n}\n", 0, "192.0.2.144", false},
+        {"dhclient, released and set by hand", "var/lib/dhcp/dhclient.leases",
+         dhclientFor144 + "  expire 5 2027/01/15 09:00:00;\n}\n", 0, "192.0.2.77", false},
+        {"dhclient, never runs out", "var/lib/dhcp/dhclient.leases",
+         dhclientFor144 + "  expire never;\n}\n", 0, "192.0.2.144", true},
+        {"dhclient, epoch times", "var/lib/dhcp/dhclient.leases",
+         dhclientFor144 + "  expire epoch 1800000060; # local time\n}\n", 0, "192.0.2.144", true},
+        {"dhclient, a time that does not read", "var/lib/dhcp/dhclient.leases",
+         dhclientFor144 + "  expire soon;\n}\n", 0, "192.0.2.144", false},
+        {"dhcpcd, current", "var/lib/dhcpcd/eth0.lease", dhcpcdLease(600), 100, "192.0.2.144", true},
+        {"dhcpcd, run out", "var/lib/dhcpcd/eth0.lease", dhcpcdLease(600), 700, "192.0.2.144", false},
+        {"dhcpcd, infinite", "var/lib/dhcpcd/eth0.lease", dhcpcdLease(0xFFFFFFFF), 99999,
+         "192.0.2.144", true},
+        {"dhcpcd, another address now", "var/lib/dhcpcd/eth0.lease", dhcpcdLease(600), 100,
+         "192.0.2.77", false},
+    };
+    const fs::path base = fs::temp_directory_path() / ("vqlease-" + std::to_string(::getpid()));
+    int n = 0;
+    for (const auto& c : cases) {
+        const fs::path root = base / std::to_string(n++);
+        fs::create_directories((root / c.file).parent_path());
+        std::ofstream(root / c.file, std::ios::binary) << c.text;
+        const auto written = static_cast<std::time_t>(now - c.ageSeconds);
+        const utimbuf when{written, written};
+        ASSERT_EQ(::utime((root / c.file).c_str(), &when), 0) << c.name;
+
+        const Lease lease = velqorin::findCurrentLease(root, "eth0", 2, {"198.51.100.9", c.address}, now);
+        EXPECT_EQ(lease.namesAdapter, c.counts) << c.name;
+        EXPECT_EQ(lease.server, c.counts ? "192.0.2.254" : "") << c.name;
+        EXPECT_TRUE(findLease(root, "eth0", 2).namesAdapter) << c.name << ": still read as a lease";
+    }
+    fs::remove_all(base);
+}

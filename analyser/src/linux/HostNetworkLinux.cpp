@@ -17,11 +17,13 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "DhcpLeases.h"
 #include "FileRead.h"
 #include "Handles.h"
 #include "HostNetwork.h"
+#include "velqorin/Frame.h"
 
 namespace velqorin {
 
@@ -59,6 +61,26 @@ std::array<std::uint8_t, 4> ipv4Bytes(const sockaddr* address) {
     std::memcpy(&in, address, sizeof in);
     std::memcpy(bytes.data(), &in.sin_addr, bytes.size());
     return bytes;
+}
+
+// The adapter's IPv4 addresses, dotted, its labelled ones ("eth0:1") included.
+std::vector<std::string> ipv4AddressesOf(const std::string& name) {
+    std::vector<std::string> addresses;
+    ifaddrs* raw = nullptr;
+    if (::getifaddrs(&raw) != 0) return addresses;
+    const IfaddrsList list(raw);
+    for (const ifaddrs* entry = list.get(); entry != nullptr; entry = entry->ifa_next) {
+        if (entry->ifa_addr == nullptr || entry->ifa_name == nullptr ||
+            entry->ifa_addr->sa_family != AF_INET)
+            continue;
+        const std::string_view label(entry->ifa_name);
+        if (label != name && !(label.starts_with(name) && label.size() > name.size() &&
+                               label[name.size()] == ':'))
+            continue;
+        const auto bytes = ipv4Bytes(entry->ifa_addr);
+        addresses.push_back(ipText(bytes.data()));
+    }
+    return addresses;
 }
 
 bool isIpv4(const sockaddr* address) {
@@ -148,7 +170,9 @@ public:
             if (r.interface == name && (best == nullptr || r.metric < best->metric)) best = &r;
         if (best != nullptr) details.gateway = best->gateway;
 
-        const Lease lease = findLease(leaseRoot(), name, ::if_nametoindex(name.c_str()));
+        const Lease lease = findCurrentLease(leaseRoot(), name, ::if_nametoindex(name.c_str()),
+                                             ipv4AddressesOf(name),
+                                             static_cast<std::int64_t>(std::time(nullptr)));
         struct stat st {};
         if (lease.namesAdapter && !lease.file.empty() && ::stat(lease.file.c_str(), &st) == 0)
             details.leaseObtained = st.st_mtime;

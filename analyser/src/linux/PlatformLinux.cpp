@@ -15,11 +15,13 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <unordered_set>
 
 #include "DhcpLeases.h"
 #include "Handles.h"
 #include "Platform.h"
+#include "velqorin/Frame.h"
 
 namespace velqorin {
 
@@ -190,8 +192,11 @@ public:
         const std::filesystem::path root = leaseRoot();
         std::vector<Adapter> adapters;
         adapters.reserve(links.size());
+        const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
         for (Link& l : links) {
-            Lease lease = findLease(root, l.adapter.name, l.index);
+            std::vector<std::string> addresses;
+            for (const auto& pair : l.adapter.ipv4) addresses.push_back(ipText(pair.address.data()));
+            Lease lease = findCurrentLease(root, l.adapter.name, l.index, addresses, now);
             if (lease.namesAdapter)
                 l.adapter.dhcp = true;
             else if (dynamic)
