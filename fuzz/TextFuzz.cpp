@@ -1,5 +1,6 @@
 // Texts from boxes and files as velqorin writes them to a terminal and into CSV: whatever
-// the bytes, nothing a terminal obeys gets through, and a CSV cell never starts a formula.
+// the bytes, nothing a terminal obeys gets through, in either, and a CSV cell never starts
+// a formula.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -28,6 +29,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(velqorin::cli::terminalText(shown) == shown);
 
     const std::string field = velqorin::cli::csvField(text);
+    for (const char c : field) {
+        const auto byte = static_cast<unsigned char>(c);
+        check(byte >= 0x20 && byte != 0x7F);
+    }
     const std::string_view cell = !field.empty() && field.front() == '"'
                                       ? std::string_view(field).substr(1)
                                       : std::string_view(field);

@@ -55,10 +55,11 @@ TEST(SafeText, CsvCellsThatASpreadsheetWouldRun) {
         {"+cmd|' /C calc'!A0", "'+cmd|' /C calc'!A0"},
         {"-2+3", "'-2+3"},
         {"@SUM(A1)", "'@SUM(A1)"},
-        {"\tx", "'\tx"},
+        {"\tx", "'\\x09x"},
         {"=HYPERLINK(\"x\",\"y\")", "\"'=HYPERLINK(\"\"x\"\",\"\"y\"\")\""},
         {"a,b", "\"a,b\""},
-        {"line\nbreak", "\"line\nbreak\""},
+        {"line\nbreak", "line\\x0abreak"},
+        {"\x1b[2J", "\\x1b[2J"},
         {"-", "'-"},
         {"", ""},
     };

@@ -96,7 +96,8 @@ std::string csvField(std::string_view text) {
     if (!text.empty() && !isNumber(text) &&
         std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos)
         field = "'";
-    field.append(text);
+    // A CSV file is read on terminals too.
+    field.append(terminalText(text));
     if (field.find_first_of(",\"\r\n") == std::string::npos) return field;
     std::string quoted = "\"";
     for (char c : field) {

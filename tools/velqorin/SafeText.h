@@ -15,7 +15,8 @@ std::string terminalText(std::string_view text);
 // The same for a text of several lines: its line breaks stay.
 std::string terminalLines(std::string_view text);
 
-// One CSV field: quoted when it holds a separator, quote or line break, quotes doubled.
+// One CSV field: control characters and bytes that are not UTF-8 written as for a
+// terminal, then quoted when it holds a separator or a quote, quotes doubled.
 // A field that a spreadsheet would take for a formula (beginning with '=', '+', '-', '@',
 // a tab or a carriage return) gets a leading apostrophe, as spreadsheet users write one;
 // a plain number such as -2 stays as it is.
