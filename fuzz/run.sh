@@ -7,8 +7,8 @@ cd "$(dirname "$0")/.."
 seconds=${1:-30}
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVELQORIN_FUZZ=ON -DVELQORIN_SANITIZE=ON -DVELQORIN_BUILD_TESTS=OFF >/dev/null
-cmake --build build-fuzz --target frame_fuzz lease_fuzz info_answer_fuzz plan_fuzz text_fuzz
-for target in frame_fuzz:frames lease_fuzz:leases info_answer_fuzz:info plan_fuzz:plans text_fuzz:texts; do
+cmake --build build-fuzz --target frame_fuzz lease_fuzz info_answer_fuzz plan_fuzz text_fuzz helper_fuzz
+for target in frame_fuzz:frames lease_fuzz:leases info_answer_fuzz:info plan_fuzz:plans text_fuzz:texts helper_fuzz:helper; do
   name=${target%%:*} seeds=fuzz/seeds/${target##*:}
   corpus=build-fuzz/corpus-$name
   mkdir -p "$corpus"

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <thread>
 
+#include "Platform.h"
+#include "linux/HelperLink.h"
 #include "linux/PcapLink.h"
 
 namespace velqorin {
@@ -30,10 +32,30 @@ bool fail(std::string what) {
 
 }  // namespace
 
+static std::atomic<HelperLink*> g_helper{nullptr};
+
+HelperLink& processHelperLink() {
+    static HelperLink helper(linkHelperPath());
+    HelperLink* replacement = g_helper.load();
+    return replacement != nullptr ? *replacement : helper;
+}
+
+ScopedHelperLink::ScopedHelperLink(HelperLink& replacement) : previous_(g_helper.exchange(&replacement)) {}
+ScopedHelperLink::~ScopedHelperLink() { g_helper.store(previous_); }
+
+bool hasRawAccess() {
+    // Capabilities do not change under a running program: asked once.
+    static const bool direct = platform().rawSocketError() == 0;
+    return direct;
+}
+
 Link& currentLink() {
     static PcapLink platformLink;
     Link* replacement = g_link.load();
-    return replacement != nullptr ? *replacement : platformLink;
+    if (replacement != nullptr) return *replacement;
+    // Root, the tests and the lab open the adapters themselves; anybody else asks the helper.
+    if (hasRawAccess()) return platformLink;
+    return processHelperLink();
 }
 
 Clock& currentClock() {

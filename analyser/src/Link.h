@@ -69,9 +69,26 @@ public:
     virtual std::int64_t steadyMilliseconds() = 0;
 };
 
-// The link and clock that a ScopedLink / ScopedClock put in place, else the platform's.
+// The link and clock that a ScopedLink / ScopedClock put in place, else the platform's:
+// direct when this process may open packet sockets itself, else through the link helper.
 Link& currentLink();
 Clock& currentClock();
+
+class HelperLink;
+// The process's link helper, started on first use; a ScopedHelperLink's while there is one.
+HelperLink& processHelperLink();
+class ScopedHelperLink {
+public:
+    explicit ScopedHelperLink(HelperLink& replacement);
+    ~ScopedHelperLink();
+    ScopedHelperLink(const ScopedHelperLink&) = delete;
+    ScopedHelperLink& operator=(const ScopedHelperLink&) = delete;
+
+private:
+    HelperLink* previous_;
+};
+// Whether this process may open packet sockets itself (root or CAP_NET_RAW).
+bool hasRawAccess();
 
 // Puts `replacement` behind currentLink() for the object's lifetime; for tests. Not
 // thread-safe against a sweep running at the same time.

@@ -7,9 +7,6 @@
 
 namespace velqorin {
 
-inline constexpr std::size_t kPingDataSize = 32;
-inline constexpr std::chrono::milliseconds kPingTimeout{500};
-
 // One echo request with 32 data bytes to `address` (network order); true when an echo
 // reply carrying 32 data bytes comes back within 500 ms. One try.
 bool pingOnce(const std::uint8_t (&address)[4]);

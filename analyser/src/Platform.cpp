@@ -41,8 +41,8 @@ std::string rawAccessProblem(int error) {
             return {};
         case EPERM:
         case EACCES:
-            return "raw network access is not permitted: run as root or grant CAP_NET_RAW with "
-                   "setcap cap_net_raw,cap_net_admin+ep on the program";
+            return "raw network access is not permitted: run as root, or install the "
+                   "velqorin-network-monitor package, whose link helper holds CAP_NET_RAW";
         case EAFNOSUPPORT:
         case EPROTONOSUPPORT:
         case ESOCKTNOSUPPORT:

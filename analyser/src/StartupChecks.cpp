@@ -1,8 +1,12 @@
 // What a caller checks before a sweep: the library, raw access, the installed version.
+#include <algorithm>
 #include <cstring>
+#include <string>
 #include <exception>
 
 #include "FileRead.h"
+#include "Link.h"
+#include "linux/HelperLink.h"
 #include "Platform.h"
 #include "SystemSettings.h"
 #include "velqorin/NetworkAnalyse.h"
@@ -25,10 +29,39 @@ bool CVelqorinNetworkAnalyse::CheckVersion() { return true; }
 
 bool CVelqorinNetworkAnalyse::CheckService() {
     try {
-        return velqorin::platform().rawSocketError() == 0;
+        return velqorin::platform().rawSocketError() == 0 || velqorin::processHelperLink().usable();
     } catch (const std::exception&) {
         return false;
     }
+}
+
+int CVelqorinNetworkAnalyse::RawAccessProblem(char* text, int size) {
+    int problem = RawAccessOk;
+    std::string why;
+    try {
+        const int error = velqorin::platform().rawSocketError();
+        velqorin::HelperLink& helper = velqorin::processHelperLink();
+        if (error != 0 && !helper.usable()) {
+            why = helper.why();
+            if (why.find("group velqorin") != std::string::npos)
+                problem = RawAccessNotInGroup;
+            else if (why.find("CAP_NET_RAW") != std::string::npos)
+                problem = RawAccessHelperWithoutCapability;
+            else if (why.find("not installed") != std::string::npos)
+                problem = RawAccessNotPermitted, why = velqorin::rawAccessProblem(error) + "; " + why;
+            else
+                problem = RawAccessHelperFailed;
+        }
+    } catch (const std::exception& e) {
+        problem = RawAccessHelperFailed;
+        why = e.what();
+    }
+    if (text != nullptr && size > 0) {
+        const std::size_t n = std::min(why.size(), static_cast<std::size_t>(size - 1));
+        std::memcpy(text, why.data(), n);
+        text[n] = '\0';
+    }
+    return problem;
 }
 
 void CVelqorinNetworkAnalyse::GetDistribVersion(char* text) {

@@ -8,11 +8,14 @@
 #include <cstring>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "FleetSupport.h"
 #include "harness/LabTest.h"
 #include "harness/Netns.h"
+#include "Link.h"
+#include "linux/HelperLink.h"
 #include "velqorin/NetworkAnalyse.h"
 
 namespace velqorin::e2e {
@@ -306,6 +309,51 @@ TEST_F(Sweep, UnderLossThreeRequestsListMoreBoxesThanOne) {
     const int thrice = analyser.CountBox();
     EXPECT_GT(thrice, once);
     EXPECT_GE(thrice, 36) << "listed with one request: " << once;
+}
+
+
+TEST_F(Sweep, ThroughTheLinkHelperListsAndCommandsAsDirectAndSendsOnlyTheProtocolsFrames) {
+    json echoed = simBox("7301", "02:00:00:01:00:71", "192.0.2.131");
+    echoed["renewsChallenge"] = true;
+    SimProcess segment0 = simulate({echoed, simBox("7302", "02:00:00:01:00:72", "192.0.2.132")}, "br0");
+    SimProcess segment1 = simulate({simBox("7303", "02:00:00:01:00:73", "198.51.100.133")}, "br1");
+    sweep({}, true, 3);
+    const auto direct = details();
+    ASSERT_EQ(direct.size(), 5u);
+
+    HelperLink helper(VELQORIN_LINK_HELPER_BUILT);
+    const ScopedLink viaHelper(helper);
+    sweep({}, true, 3);
+    EXPECT_EQ(details(), direct);
+    sweep({"vq1"}, false);
+    EXPECT_EQ(entries(), std::vector<std::string>{"7303@vq1"});
+    sweep({"vq0"}, true, 3);
+    const CVelqorinBoxOnNetwork* box = entry("7301");
+    ASSERT_NE(box, nullptr);
+    NetnsGuard inside(lab().workstation(), NetnsGuard::Sysfs::Remount);
+    EXPECT_EQ(const_cast<CVelqorinBoxOnNetwork*>(box)->ConfigSynchro("admin", true, 0, 0, false), 0);
+
+    // What the helper refuses goes nowhere, and says why.
+    AdapterSlot slot;
+    ASSERT_TRUE(LinkOpen(slot, "vq0")) << linkError();
+    TAnalyseBuffer request;
+    buildDiscoveryRequest(request, analyser.analyserToken);
+    ASSERT_TRUE(LinkQueryMac(slot, request.sourceMac));
+    const std::size_t heard = requestsHeard(segment0).size();
+    TAnalyseBuffer forged = request;
+    forged.sourceMac[5] ^= 1;
+    EXPECT_FALSE(LinkSend(slot, forged));
+    EXPECT_NE(linkError().find("source is not the adapter's own MAC"), std::string::npos) << linkError();
+    ASSERT_TRUE(LinkOpen(slot, "vq0"));
+    TAnalyseBuffer directed = request;
+    std::memcpy(directed.destinationMac, box->storedRecord.sourceMac, kMacSize);
+    EXPECT_FALSE(LinkSend(slot, directed));
+    EXPECT_NE(linkError().find("01:0e:0f:ff:ff:ff only"), std::string::npos) << linkError();
+    ASSERT_TRUE(LinkOpen(slot, "vq0"));
+    EXPECT_TRUE(LinkSend(slot, request)) << linkError();
+    LinkClose(slot);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(requestsHeard(segment0).size(), heard + 1) << "only the well-formed request went out";
 }
 
 }  // namespace

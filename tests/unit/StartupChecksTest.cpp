@@ -6,7 +6,14 @@
 #include <optional>
 #include <string>
 
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
 #include "FakePlatform.h"
+#include "Link.h"
+#include "linux/HelperLink.h"
 #include "SystemSettings.h"
 #include "velqorin/NetworkAnalyse.h"
 
@@ -108,28 +115,48 @@ TEST(CheckVersion, IsAlwaysTrue) {
     EXPECT_TRUE(a.CheckVersion());
 }
 
-TEST(CheckService, FollowsThePlatformsAnswer) {
+// Raw access is the process's own, or the link helper's: what CheckService says and what
+// RawAccessProblem tells the user, for every state the helper can be in.
+TEST(CheckService, FollowsThePlatformsAnswerThenTheHelpers) {
     FakePlatform fake;
     const ScopedPlatform scope(fake);
-    CVelqorinNetworkAnalyse a;
+    const auto folder = std::filesystem::temp_directory_path() / ("vqhelper-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    const auto notExecutable = folder / "velqorin-link-helper";
+    std::ofstream(notExecutable) << "not a program\n";
+    std::filesystem::permissions(notExecutable, std::filesystem::perms::owner_read);
+    // The helper built here has CAP_NET_RAW only when this test runs as root.
+    const bool root = ::geteuid() == 0;
+    using A = CVelqorinNetworkAnalyse;
     struct Case {
         int error;
+        std::string helper;
         bool allowed;
+        int problem;
         const char* explanationHas;
     } cases[] = {
-        {0, true, ""},
-        {EPERM, false, "setcap cap_net_raw,cap_net_admin+ep"},
-        {EACCES, false, "run as root or grant CAP_NET_RAW"},
-        {EAFNOSUPPORT, false, "AF_PACKET"},
-        {EMFILE, false, "cannot open a raw packet socket: "},
+        {0, "/nonexistent/helper", true, A::RawAccessOk, ""},
+        {EPERM, "/nonexistent/helper", false, A::RawAccessNotPermitted, "is not installed"},
+        {EACCES, "/nonexistent/helper", false, A::RawAccessNotPermitted, "run as root, or install"},
+        {EAFNOSUPPORT, "/nonexistent/helper", false, A::RawAccessNotPermitted, "AF_PACKET"},
+        {EMFILE, "/nonexistent/helper", false, A::RawAccessNotPermitted, "cannot open a raw packet socket: "},
+        {EPERM, notExecutable.string(), false, A::RawAccessNotInGroup, "velqorin`, then log in again"},
+        {EPERM, "/bin/false", false, A::RawAccessHelperFailed, "did not answer as this library expects"},
+        {EPERM, VELQORIN_LINK_HELPER_BUILT, root, root ? A::RawAccessOk : A::RawAccessHelperWithoutCapability,
+         root ? "" : "lacks CAP_NET_RAW"},
     };
     for (const Case& c : cases) {
         fake.rawError = c.error;
-        EXPECT_EQ(a.CheckService(), c.allowed) << c.error;
-        const std::string why = velqorin::rawAccessProblem();
-        EXPECT_EQ(why.empty(), c.allowed) << c.error;
-        EXPECT_NE(why.find(c.explanationHas), std::string::npos) << why;
+        velqorin::HelperLink helper(c.helper);
+        const velqorin::ScopedHelperLink usingHelper(helper);
+        CVelqorinNetworkAnalyse a;
+        EXPECT_EQ(a.CheckService(), c.allowed) << c.error << " " << c.helper;
+        char text[1000] = "x";
+        EXPECT_EQ(A::RawAccessProblem(text, sizeof text), c.problem) << c.error << " " << c.helper;
+        EXPECT_EQ(text[0] == '\0', c.allowed) << text;
+        EXPECT_NE(std::string(text).find(c.explanationHas), std::string::npos) << text;
     }
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -11,6 +11,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "linux/PcapOpen.h"
+
 namespace velqorin::sim {
 
 // A failed pcap or system call; the message names the call and the interface.
@@ -40,10 +42,7 @@ public:
     long long dropped();
 
 private:
-    struct Closer {
-        void operator()(pcap_t* p) const { pcap_close(p); }
-    };
-    std::unique_ptr<pcap_t, Closer> handle_;
+    PcapHandle handle_;
     std::string interface_;
     int fd_ = -1;
 };

@@ -177,8 +177,20 @@ public:
 
     // Always true: the library has no separate runtime to match.
     bool CheckVersion();
-    // True when this process may capture and send raw frames (root or CAP_NET_RAW).
+    // True when this process may capture and send raw frames: itself (root or
+    // CAP_NET_RAW), or through the link helper the packages install.
     bool CheckService();
+    // Why this process cannot capture and send raw frames: RawAccessOk, or another of the
+    // values below with, in `text` (at most `size` bytes with its NUL; may be null), what
+    // the user is to do, in English.
+    enum RawAccess {
+        RawAccessOk = 0,
+        RawAccessNotPermitted = 1,             // no capability, and no link helper installed
+        RawAccessNotInGroup = 2,               // the helper is for the group velqorin only
+        RawAccessHelperWithoutCapability = 3,  // the helper lacks CAP_NET_RAW
+        RawAccessHelperFailed = 4,             // the helper could not be started or asked
+    };
+    static int RawAccessProblem(char* text, int size);
     // The installed suite's version text from the system-wide settings ("Version" in
     // "$XDG_CONFIG_DIRS/Quarvel/Velqorin Network Monitor.conf", first folder only,
     // /etc/xdg by default). `text` holds 1000 characters; it gets at most 998 and a NUL,

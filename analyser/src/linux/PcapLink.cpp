@@ -1,9 +1,6 @@
 #include "linux/PcapLink.h"
 
-#include <net/if.h>
-#include <net/if_arp.h>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -16,105 +13,15 @@
 #include "Handles.h"
 
 namespace velqorin {
-namespace {
-
-std::string activateFailure(const std::string& name, int status, pcap_t* p) {
-    std::string why = pcap_geterr(p);
-    if (why.empty()) why = pcap_statustostr(status);
-    std::string text = "cannot open " + name + " for raw capture: " + why;
-    if (status == PCAP_ERROR_PERM_DENIED)
-        text += "; run as root or grant CAP_NET_RAW (setcap cap_net_raw,cap_net_admin+ep)";
-    return text;
-}
-
-}  // namespace
-
-bool readEthernetMac(const std::string& name, std::uint8_t* mac, std::string& error) {
-    if (name.size() >= IFNAMSIZ) {
-        error = "no network interface is called " + name;
-        return false;
-    }
-    const UniqueFd sock(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    if (sock.get() < 0) {
-        error = std::string("socket: ") + std::strerror(errno);
-        return false;
-    }
-    ifreq request{};
-    std::memcpy(request.ifr_name, name.c_str(), name.size());
-    if (::ioctl(sock.get(), SIOCGIFHWADDR, &request) != 0) {
-        error = "cannot read the MAC address of " + name + ": " + std::strerror(errno);
-        return false;
-    }
-    if (request.ifr_hwaddr.sa_family != ARPHRD_ETHER) {
-        error = name + " is not an Ethernet adapter";
-        return false;
-    }
-    std::memcpy(mac, request.ifr_hwaddr.sa_data, kMacSize);
-    return true;
-}
 
 std::unique_ptr<PcapAdapter> PcapAdapter::open(const std::string& name, const PcapOptions& options,
                                                std::string& error) {
-    char errbuf[PCAP_ERRBUF_SIZE] = "";
-    std::unique_ptr<pcap_t, PcapClose> p(pcap_create(name.c_str(), errbuf));
-    if (!p) {
-        error = "pcap_create(" + name + "): " + errbuf;
-        return nullptr;
-    }
-    auto setting = [&](const char* call, int status) {
-        if (status == 0) return true;
-        error = std::string(call) + "(" + name + "): " + pcap_statustostr(status);
-        return false;
-    };
-    // Promiscuous mode stays off: the kernel filter below keeps our own directed frames.
-    if ((options.snapLength > 0 &&
-         !setting("pcap_set_snaplen", pcap_set_snaplen(p.get(), options.snapLength))) ||
-        !setting("pcap_set_promisc", pcap_set_promisc(p.get(), 0)) ||
-        !setting("pcap_set_immediate_mode", pcap_set_immediate_mode(p.get(), 1)) ||
-        (options.bufferBytes > 0 &&
-         !setting("pcap_set_buffer_size", pcap_set_buffer_size(p.get(), options.bufferBytes))))
-        return nullptr;
-
-    // Positive results are warnings (promiscuous mode not supported and the like):
-    // the handle works.
-    if (const int status = pcap_activate(p.get()); status < 0) {
-        error = activateFailure(name, status, p.get());
-        return nullptr;
-    }
-    if (pcap_datalink(p.get()) != DLT_EN10MB) {
-        error = name + " is not an Ethernet adapter";
-        return nullptr;
-    }
-    std::uint8_t mac[kMacSize];
-    if (!readEthernetMac(name, mac, error)) return nullptr;
-    // Our own frames must never come back as replies.
-    if (pcap_setdirection(p.get(), PCAP_D_IN) != 0) {
-        error = "pcap_setdirection(" + name + "): " + pcap_geterr(p.get());
-        return nullptr;
-    }
-    const std::string filter = "ether proto 0x0e0f and ether dst " + macText(mac);
-    bpf_program program{};
-    if (pcap_compile(p.get(), &program, filter.c_str(), 1, PCAP_NETMASK_UNKNOWN) != 0) {
-        error = "pcap_compile(" + filter + "): " + pcap_geterr(p.get());
-        return nullptr;
-    }
-    const int filtered = pcap_setfilter(p.get(), &program);
-    pcap_freecode(&program);
-    if (filtered != 0) {
-        error = "pcap_setfilter(" + name + "): " + pcap_geterr(p.get());
-        return nullptr;
-    }
-    // A blocking read does not come back after its timeout when nothing arrives, so we
-    // wait with poll and read without blocking.
-    if (pcap_setnonblock(p.get(), 1, errbuf) != 0) {
-        error = "pcap_setnonblock(" + name + "): " + errbuf;
-        return nullptr;
-    }
+    PcapOpenSettings settings = directLinkSettings();
+    settings.snapLength = options.snapLength;
+    settings.bufferBytes = options.bufferBytes;
+    PcapHandle p = openPcap(name, settings, error);
+    if (!p) return nullptr;
     const int fd = pcap_get_selectable_fd(p.get());
-    if (fd < 0) {
-        error = "pcap_get_selectable_fd(" + name + "): no descriptor to wait on";
-        return nullptr;
-    }
     return std::unique_ptr<PcapAdapter>(new PcapAdapter(name, p.release(), fd));
 }
 
@@ -192,26 +99,7 @@ unsigned PcapAdapter::dropped() const {
 }
 
 std::optional<std::vector<std::string>> PcapLink::listAdapters() {
-    char errbuf[PCAP_ERRBUF_SIZE] = "";
-    pcap_if_t* devices = nullptr;
-    if (pcap_findalldevs(&devices, errbuf) != 0) {
-        error_ = std::string("pcap_findalldevs: ") + errbuf;
-        return std::nullopt;
-    }
-    std::unique_ptr<pcap_if_t, decltype(&pcap_freealldevs)> owner(devices, &pcap_freealldevs);
-    std::vector<std::string> names;
-    for (const pcap_if_t* d = devices; d != nullptr; d = d->next) {
-        const std::string name = d->name;
-        if (name == "any" || (d->flags & PCAP_IF_LOOPBACK) || !(d->flags & PCAP_IF_UP)) continue;
-        // bluetooth, nflog, dbus and the like
-        if ((d->flags & PCAP_IF_CONNECTION_STATUS) == PCAP_IF_CONNECTION_STATUS_NOT_APPLICABLE)
-            continue;
-        std::uint8_t mac[kMacSize];
-        std::string notEthernet;
-        if (!readEthernetMac(name, mac, notEthernet)) continue;
-        names.push_back(name);
-    }
-    return names;
+    return listEthernetAdapters(error_);
 }
 
 std::unique_ptr<LinkAdapter> PcapLink::open(const std::string& name) {

@@ -8,18 +8,9 @@
 #include <string>
 
 #include "Link.h"
+#include "linux/PcapOpen.h"
 
 namespace velqorin {
-
-// Enough for the replies of a large fleet to wait in the kernel while the caller pauses
-// before reading, and while it reads the other adapters of a sweep. With our snap length
-// every frame takes a 400-byte ring slot, ten to a 4 KiB block, so this holds about
-// 20,000 replies: a 10,000-box burst with room to spare (bench/link_burst).
-inline constexpr int kCaptureBufferBytes = 8 * 1024 * 1024;
-// One byte more than our frames: a longer frame still shows a captured length other than
-// 316 and is rejected, and the ring slots stay small. The default (or any large) snap
-// length makes libpcap size every slot for 64 KiB on offloading devices.
-inline constexpr int kSnapLength = 317;
 
 // 0 leaves the setting to libpcap, as a program that never sets it gets.
 struct PcapOptions {
@@ -45,15 +36,12 @@ public:
     bool readReady(short revents, const FrameStep& step);
 
 private:
-    struct PcapClose {
-        void operator()(pcap_t* p) const { pcap_close(p); }
-    };
     PcapAdapter(std::string name, pcap_t* handle, int fd)
         : name_(std::move(name)), handle_(handle), fd_(fd) {}
     bool fail(const std::string& what);
 
     std::string name_;
-    std::unique_ptr<pcap_t, PcapClose> handle_;
+    PcapHandle handle_;
     int fd_;
     std::string error_;
 };
@@ -73,8 +61,5 @@ private:
     PcapOptions options_;
     std::string error_;
 };
-
-// The hardware address of a network interface, when it is an Ethernet one.
-bool readEthernetMac(const std::string& name, std::uint8_t* mac, std::string& error);
 
 }  // namespace velqorin
