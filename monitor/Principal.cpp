@@ -163,10 +163,21 @@ void TMainForm::FormPaint() {
             RafraichirExecute();
             return;
         }
-        errorBox(this, Message(6));
+        const auto [problem, why] = services().rawAccessProblem();
+        errorBox(this, RawAccessMessage(problem, why));
         close();
         QCoreApplication::exit(0);
     });
+}
+
+QString TMainForm::RawAccessMessage(int problem, const QString& why) const {
+    // Outside the group that may run the link helper: the group and the command that adds
+    // the user; any other reason: the general text, then the library's.
+    if (problem == CVelqorinNetworkAnalyse::RawAccessNotInGroup) {
+        const QString user = QString::fromLocal8Bit(qgetenv("USER"));
+        return Message(7).arg(user.isEmpty() ? QStringLiteral("$USER") : user);
+    }
+    return why.isEmpty() ? Message(6) : Message(6) + QStringLiteral("\n\n") + why;
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {

@@ -54,6 +54,9 @@ public:
 
     // Line `line` of the window's message table.
     QString Message(int line) const;
+    // The start-up error when raw access fails for `problem` (a RawAccess value), `why`
+    // being the library's text of it.
+    QString RawAccessMessage(int problem, const QString& why) const;
 
     void FormCreate();
     void FormPaint();

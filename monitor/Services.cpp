@@ -28,6 +28,11 @@ Services realServices() {
     s.captureCheck = [](CVelqorinNetworkAnalyse& analyser) {
         return analyser.CheckVersion() && analyser.CheckService();
     };
+    s.rawAccessProblem = [] {
+        char why[1000] = "";
+        const int problem = CVelqorinNetworkAnalyse::RawAccessProblem(why, sizeof why);
+        return std::pair<int, QString>(problem, QString::fromUtf8(why));
+    };
     s.ping = [](const sockaddr_storage& address) { return ExternPingEx(address); };
     s.configNetwork = [](CVelqorinBoxOnNetwork& box, const char* password, bool dhcp,
                          sockaddr_storage address, sockaddr_storage mask, bool neighbourhood,

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <utility>
 
 #include <QString>
 #include <QUrl>
@@ -28,6 +29,9 @@ struct Services {
     std::function<bool(CVelqorinNetworkAnalyse&, bool withDialUp, const SweepObservers&)> sweep;
     // The start-up check: CheckVersion, then CheckService.
     std::function<bool(CVelqorinNetworkAnalyse&)> captureCheck;
+    // Why raw access failed: a CVelqorinNetworkAnalyse::RawAccess value and the library's
+    // text (English) of what to do.
+    std::function<std::pair<int, QString>()> rawAccessProblem;
     // True when the address answered one echo.
     std::function<bool(const sockaddr_storage&)> ping;
     std::function<int(CVelqorinBoxOnNetwork&, const char* password, bool dhcp,

@@ -349,8 +349,8 @@ RARP
 Non
 Oui
 Non
-La capture réseau brute est impossible : il manque la bibliothèque de capture libpcap ou le droit de capture CAP_NET_RAW. Lancez le programme en tant que root, accordez-lui ce droit avec « setcap cap_net_raw,cap_net_admin+ep » sur son fichier, ou réinstallez l&apos;application si le problème persiste
-
+La capture réseau brute est impossible : le programme velqorin-link-helper, qui envoie et reçoit les trames des boîtiers, manque, ne peut être lancé ou n&apos;a pas le droit CAP_NET_RAW. Lancez le programme en tant que root, ou réinstallez l&apos;application si le problème persiste
+Seuls les membres du groupe velqorin peuvent rechercher et configurer les boîtiers : ajoutez-vous-y avec « sudo adduser %1 velqorin », puis reconnectez-vous.
 
 
 
@@ -369,8 +369,8 @@ RARP
 No
 Yes
 No
-Raw network capture is not possible: the libpcap capture library or the capture right CAP_NET_RAW is missing. Run the program as root, grant it that right with &quot;setcap cap_net_raw,cap_net_admin+ep&quot; on its file, or reinstall the application if the problem persists
-
+Raw network capture is not possible: the program velqorin-link-helper, which sends and receives the boxes' frames, is missing, cannot be started or lacks the right CAP_NET_RAW. Run the program as root, or reinstall the application if the problem persists
+Only members of the group velqorin may find and set up boxes: join it with &quot;sudo adduser %1 velqorin&quot;, then log in again.
 
 
 

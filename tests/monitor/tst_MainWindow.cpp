@@ -485,16 +485,32 @@ private slots:
 
     void firstPaintEndsWithoutRawCapture() {
         services().captureCheck = [](CVelqorinNetworkAnalyse&) { return false; };
+        services().rawAccessProblem = [] {
+            return std::pair<int, QString>(CVelqorinNetworkAnalyse::RawAccessHelperWithoutCapability,
+                                           QStringLiteral("lacks CAP_NET_RAW"));
+        };
         SeenBox seen;
         answerNextBox(seen, QStringLiteral("&Abandon"));
         MainForm->show();
         QTRY_VERIFY(seen.seen);
         QCOMPARE(seen.title, QStringLiteral("Erreur"));
         QCOMPARE(seen.buttons, QStringList{"&Abandon"});
-        QCOMPARE(seen.text, MainForm->Message(6));
-        QVERIFY(seen.text.contains("libpcap") && seen.text.contains("CAP_NET_RAW"));
+        QCOMPARE(seen.text, MainForm->Message(6) + QStringLiteral("\n\nlacks CAP_NET_RAW"));
+        QVERIFY(seen.text.contains("velqorin-link-helper"));
         QTRY_VERIFY(!MainForm->isVisible());
         QCOMPARE(fleet_.sweeps, 0);
+    }
+
+    void theStartUpErrorNamesWhatToDo() {
+        qputenv("USER", "tech");
+        using A = CVelqorinNetworkAnalyse;
+        QCOMPARE(MainForm->RawAccessMessage(A::RawAccessNotInGroup, QStringLiteral("...")),
+                 QString::fromUtf8("Seuls les membres du groupe velqorin peuvent rechercher et configurer "
+                                   "les boîtiers : ajoutez-vous-y avec « sudo adduser tech velqorin », "
+                                   "puis reconnectez-vous."));
+        QCOMPARE(MainForm->RawAccessMessage(A::RawAccessNotPermitted, QStringLiteral("not installed")),
+                 MainForm->Message(6) + QStringLiteral("\n\nnot installed"));
+        QCOMPARE(MainForm->RawAccessMessage(A::RawAccessHelperFailed, QString()), MainForm->Message(6));
     }
 
     void durationText_data() {

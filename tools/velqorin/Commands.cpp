@@ -28,12 +28,6 @@ namespace {
 constexpr std::size_t kSecretMax = 48;
 constexpr std::size_t kSyncSecretMax = 49;
 
-std::string programPath() {
-    char path[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string("velqorin");
-}
-
 int fail(ExitCode code, const std::string& message) {
     std::cerr << "velqorin: " << terminalText(message) << '\n';
     return code;
@@ -41,11 +35,12 @@ int fail(ExitCode code, const std::string& message) {
 
 bool haveRawAccess(CVelqorinNetworkAnalyse& analyser) {
     if (analyser.CheckVersion() && analyser.CheckService()) return true;
+    char why[1000] = "";
+    CVelqorinNetworkAnalyse::RawAccessProblem(why, sizeof why);
     std::cerr << "velqorin: no raw network access. Finding and configuring boxes takes raw "
-                 "Ethernet frames, which need the CAP_NET_RAW capability.\n"
-                 "Run velqorin as root, or grant it once with:\n"
-                 "  sudo setcap cap_net_raw,cap_net_admin+ep "
-              << programPath() << '\n';
+                 "Ethernet frames, which the link helper sends and receives for velqorin.\n"
+                 "velqorin: "
+              << terminalText(why) << '\n';
     return false;
 }
 
