@@ -19,7 +19,7 @@ lab=${VELQORIN_BENCH_LAB:-vqbench}
 lab_script=$root/lab/lab
 
 runs=${VELQORIN_BENCH_RUNS:-5}
-BENCHMARKS=(link_burst sweep loss monitor)
+BENCHMARKS=(link_burst sweep loss helper monitor)
 
 say() { printf 'run-benchmarks: %s\n' "$*" >&2; }
 die() { say "$*"; exit 1; }
@@ -141,6 +141,24 @@ bench_loss() {
   stop_sims
 }
 
+# The sweep through the link helper and direct, taking turns: 1 and 8 adapters with five
+# boxes on the LAN, then a burst of 10,000 boxes on one adapter.
+bench_helper() {
+  local sweeps=${VELQORIN_BENCH_RUNS:-5}
+  lab_up --adapters 8 --segments 1
+  start_sim helper5 br0 5
+  echo "== helper: sweeps through the link helper and direct, $sweeps of each"
+  echo "| adapters | link | sweep (mean) | worst | boxes listed | frames dropped |"
+  echo "|---|---|---|---|---|---|"
+  in_ws "$build/bench/helper_bench" --lab "$lab" --helper "$build/analyser/velqorin-link-helper" \
+    --adapters 1 --adapters 8 --sweeps "$sweeps"
+  stop_sims
+  start_sim helper10000 br0 10000
+  in_ws "$build/bench/helper_bench" --lab "$lab" --helper "$build/analyser/velqorin-link-helper" \
+    --adapters 1 --sweeps 3
+  stop_sims
+}
+
 # The monitor's window thread: the longest gap of its event loop during refreshes of an
 # 8-adapter lab (five boxes on each of the three segments), and the time it takes to
 # rebuild both lists for 1,000 boxes (that part needs no lab).
@@ -175,7 +193,7 @@ main() {
   [ "$(id -u)" -eq 0 ] || { say "needs root (network namespaces)"; exit 77; }
   sim=$build/tools/box-sim/velqorin-box-sim
   for program in "$sim" "$build/bench/link_burst" "$build/bench/sweep_bench" "$build/bench/loss_bench" \
-                 "$build/bench/monitor_bench"; do
+                 "$build/bench/helper_bench" "$build/analyser/velqorin-link-helper" "$build/bench/monitor_bench"; do
     [ -x "$program" ] || die "$program is not built; run ninja -C $build first"
   done
 
