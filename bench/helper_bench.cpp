@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "InsideLab.h"
-#include "Link.h"
+#include "link/Link.h"
 #include "linux/HelperLink.h"
 #include "linux/PcapLink.h"
 #include "velqorin/NetworkAnalyse.h"

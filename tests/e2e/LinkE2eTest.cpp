@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "Link.h"
+#include "link/Link.h"
 #include "harness/LabTest.h"
 #include "harness/Netns.h"
 #include "harness/Process.h"

@@ -14,7 +14,7 @@
 #include "FleetSupport.h"
 #include "harness/LabTest.h"
 #include "harness/Netns.h"
-#include "Link.h"
+#include "link/Link.h"
 #include "linux/HelperLink.h"
 #include "velqorin/NetworkAnalyse.h"
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "BoxModel.h"
-#include "Response.h"
+#include "model/Response.h"
 #include "velqorin/Frame.h"
 
 namespace velqorin::sim::test {

@@ -1,7 +1,7 @@
 // The dial-up box simulator's answers, read back by the analyser's own parser.
 #include <gtest/gtest.h>
 
-#include "InfoAnswer.h"
+#include "dialup/InfoAnswer.h"
 #include "XmlBox.h"
 
 using namespace velqorin;

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "FakeLink.h"
-#include "Response.h"
+#include "model/Response.h"
 #include "velqorin/BoxOnNetwork.h"
 
 using namespace velqorin;

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "CaptureFile.h"
-#include "InfoAnswer.h"
-#include "Response.h"
+#include "dialup/InfoAnswer.h"
+#include "model/Response.h"
 #include "velqorin/NetworkAnalyse.h"
 
 using namespace velqorin;

@@ -10,8 +10,8 @@
 #include <fstream>
 #include <string>
 
-#include "DhcpLeases.h"
-#include "FileRead.h"
+#include "host/DhcpLeases.h"
+#include "support/FileRead.h"
 
 using velqorin::findLease;
 using velqorin::Lease;

@@ -10,7 +10,7 @@
 #include "FakeHostNetwork.h"
 #include "FakeLink.h"
 #include "FakePlatform.h"
-#include "InfoQuery.h"
+#include "dialup/InfoQuery.h"
 #include "LoopbackBox.h"
 #include "velqorin/NetworkAnalyse.h"
 

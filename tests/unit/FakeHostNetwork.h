@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "HostNetwork.h"
+#include "host/HostNetwork.h"
 
 namespace velqorin::test {
 

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "Frames.h"
-#include "Link.h"
+#include "link/Link.h"
 
 namespace velqorin::test {
 

@@ -4,7 +4,7 @@
 #include <optional>
 #include <vector>
 
-#include "Platform.h"
+#include "host/Platform.h"
 
 namespace velqorin::test {
 

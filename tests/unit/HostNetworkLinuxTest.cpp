@@ -18,7 +18,7 @@
 #include <fstream>
 #include <thread>
 
-#include "HostNetwork.h"
+#include "host/HostNetwork.h"
 
 extern char** environ;
 

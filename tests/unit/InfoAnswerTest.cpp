@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "InfoAnswer.h"
+#include "dialup/InfoAnswer.h"
 
 using namespace velqorin;
 using namespace std::string_literals;

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <string>
 
-#include "InfoQuery.h"
+#include "dialup/InfoQuery.h"
 #include "LoopbackBox.h"
 
 using namespace velqorin;

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "FakeLink.h"
-#include "Link.h"
+#include "link/Link.h"
 
 using namespace velqorin;
 using namespace velqorin::test;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "BoxIndex.h"
+#include "model/BoxIndex.h"
 #include "FakeLink.h"
 #include "Frames.h"
 #include "velqorin/NetworkAnalyse.h"

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "Platform.h"
+#include "host/Platform.h"
 #include "velqorin/NetworkAnalyse.h"
 
 extern char** environ;

@@ -6,7 +6,7 @@
 
 #include "FakeHostNetwork.h"
 #include "FakePlatform.h"
-#include "Reports.h"
+#include "reports/Reports.h"
 
 using namespace velqorin;
 using namespace velqorin::test;

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "Response.h"
+#include "model/Response.h"
 
 using velqorin::makeResponse;
 

@@ -12,9 +12,9 @@
 #include <fstream>
 
 #include "FakePlatform.h"
-#include "Link.h"
+#include "link/Link.h"
 #include "linux/HelperLink.h"
-#include "SystemSettings.h"
+#include "host/SystemSettings.h"
 #include "velqorin/NetworkAnalyse.h"
 
 using velqorin::ScopedPlatform;

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "CaptureFile.h"
-#include "InfoAnswer.h"
+#include "dialup/InfoAnswer.h"
 
 using namespace velqorin;
 using namespace velqorin::test;

@@ -6,7 +6,7 @@
 #include <limits>
 #include <utility>
 
-#include "Response.h"
+#include "model/Response.h"
 
 namespace velqorin::sim {
 

@@ -22,7 +22,7 @@
 #include "FleetFile.h"
 #include "LogRecord.h"
 #include "PcapLink.h"
-#include "Handles.h"
+#include "support/Handles.h"
 #include "ReadyFile.h"
 #include "StopSignals.h"
 

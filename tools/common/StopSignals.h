@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <system_error>
 
-#include "Handles.h"
+#include "support/Handles.h"
 
 namespace velqorin::tools {
 

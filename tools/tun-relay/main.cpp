@@ -20,7 +20,7 @@
 #include <system_error>
 #include <vector>
 
-#include "Handles.h"
+#include "support/Handles.h"
 #include "ReadyFile.h"
 #include "StopSignals.h"
 

@@ -27,7 +27,7 @@
 #include "FleetFile.h"
 #include "XmlBox.h"
 
-#include "Handles.h"
+#include "support/Handles.h"
 #include "ReadyFile.h"
 #include "StopSignals.h"
 

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "Link.h"
+#include "link/Link.h"
 #include "helper/HelperProtocol.h"
 
 namespace velqorin {

@@ -19,10 +19,10 @@
 #include <cstring>
 #include <ctime>
 
-#include "DhcpLeases.h"
-#include "FileRead.h"
-#include "Handles.h"
-#include "HostNetwork.h"
+#include "host/DhcpLeases.h"
+#include "support/FileRead.h"
+#include "support/Handles.h"
+#include "host/HostNetwork.h"
 #include "velqorin/Frame.h"
 
 namespace velqorin {

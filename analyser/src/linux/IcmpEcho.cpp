@@ -11,7 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "Handles.h"
+#include "support/Handles.h"
 
 namespace velqorin {
 namespace {

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <vector>
 
-#include "Handles.h"
+#include "support/Handles.h"
 
 namespace velqorin {
 

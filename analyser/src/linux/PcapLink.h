@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "Link.h"
+#include "link/Link.h"
 #include "linux/PcapOpen.h"
 
 namespace velqorin {

@@ -1,6 +1,6 @@
-#include "Ping.h"
+#include "link/Ping.h"
 
-#include "Link.h"
+#include "link/Link.h"
 #include "linux/HelperLink.h"
 #include "linux/IcmpEcho.h"
 

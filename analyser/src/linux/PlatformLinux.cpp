@@ -18,9 +18,9 @@
 #include <ctime>
 #include <unordered_set>
 
-#include "DhcpLeases.h"
-#include "Handles.h"
-#include "Platform.h"
+#include "host/DhcpLeases.h"
+#include "support/Handles.h"
+#include "host/Platform.h"
 #include "velqorin/Frame.h"
 
 namespace velqorin {

@@ -1,4 +1,4 @@
-#include "SystemSettings.h"
+#include "host/SystemSettings.h"
 
 #include <cstdlib>
 

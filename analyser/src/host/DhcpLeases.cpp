@@ -1,4 +1,4 @@
-#include "DhcpLeases.h"
+#include "host/DhcpLeases.h"
 
 #include <sys/stat.h>
 
@@ -14,7 +14,7 @@
 #include <system_error>
 #include <vector>
 
-#include "FileRead.h"
+#include "support/FileRead.h"
 
 namespace velqorin {
 

@@ -1,4 +1,4 @@
-#include "Response.h"
+#include "model/Response.h"
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>

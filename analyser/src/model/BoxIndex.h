@@ -9,7 +9,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "SerialAnswers.h"
+#include "model/SerialAnswers.h"
 
 class CVelqorinBoxOnNetwork;
 class CVelqorinNetworkAnalyse;

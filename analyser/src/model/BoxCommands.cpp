@@ -5,9 +5,9 @@
 #include <optional>
 #include <string_view>
 
-#include "BoxIndex.h"
-#include "Link.h"
-#include "Response.h"
+#include "model/BoxIndex.h"
+#include "link/Link.h"
+#include "model/Response.h"
 #include "velqorin/BoxOnNetwork.h"
 
 using namespace std::chrono_literals;

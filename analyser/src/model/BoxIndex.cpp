@@ -1,4 +1,4 @@
-#include "BoxIndex.h"
+#include "model/BoxIndex.h"
 
 #include <algorithm>
 #include <atomic>

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <exception>
 
-#include "HostNetwork.h"
-#include "InfoAnswer.h"
-#include "InfoQuery.h"
+#include "host/HostNetwork.h"
+#include "dialup/InfoAnswer.h"
+#include "dialup/InfoQuery.h"
 #include "velqorin/NetworkAnalyse.h"
 
 using namespace velqorin;

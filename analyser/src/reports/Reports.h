@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "HostNetwork.h"
-#include "Platform.h"
+#include "host/HostNetwork.h"
+#include "host/Platform.h"
 #include "velqorin/NetworkAnalyse.h"
 
 namespace velqorin {

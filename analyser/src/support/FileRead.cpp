@@ -1,4 +1,4 @@
-#include "FileRead.h"
+#include "support/FileRead.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "Handles.h"
+#include "support/Handles.h"
 
 namespace velqorin {
 

@@ -7,7 +7,7 @@
 #include <new>
 #include <string_view>
 
-#include "Ping.h"
+#include "link/Ping.h"
 #include "velqorin/Extern.h"
 #include "velqorin/NetworkAnalyse.h"
 

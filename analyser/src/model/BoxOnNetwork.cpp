@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "AdapterName.h"
+#include "model/AdapterName.h"
 
 namespace {
 

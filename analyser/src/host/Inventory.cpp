@@ -6,8 +6,8 @@
 #include <cstring>
 #include <exception>
 
-#include "AdapterName.h"
-#include "Platform.h"
+#include "model/AdapterName.h"
+#include "host/Platform.h"
 #include "velqorin/NetworkAnalyse.h"
 
 namespace {

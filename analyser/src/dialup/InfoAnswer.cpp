@@ -1,4 +1,4 @@
-#include "InfoAnswer.h"
+#include "dialup/InfoAnswer.h"
 
 #include <climits>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "Platform.h"
+#include "host/Platform.h"
 
 #include <arpa/inet.h>
 

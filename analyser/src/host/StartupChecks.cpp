@@ -4,11 +4,11 @@
 #include <string>
 #include <exception>
 
-#include "FileRead.h"
-#include "Link.h"
+#include "support/FileRead.h"
+#include "link/Link.h"
 #include "linux/HelperLink.h"
-#include "Platform.h"
-#include "SystemSettings.h"
+#include "host/Platform.h"
+#include "host/SystemSettings.h"
 #include "velqorin/NetworkAnalyse.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "HostNetwork.h"
+#include "host/HostNetwork.h"
 
 #include <net/if_arp.h>
 

@@ -7,9 +7,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "BoxIndex.h"
-#include "Link.h"
-#include "SerialAnswers.h"
+#include "model/BoxIndex.h"
+#include "link/Link.h"
+#include "model/SerialAnswers.h"
 #include "velqorin/NetworkAnalyse.h"
 
 using namespace std::chrono_literals;

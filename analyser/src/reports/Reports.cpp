@@ -1,4 +1,4 @@
-#include "Reports.h"
+#include "reports/Reports.h"
 
 #include <cstdio>
 #include <exception>

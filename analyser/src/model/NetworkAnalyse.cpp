@@ -5,7 +5,7 @@
 #include <ctime>
 #include <vector>
 
-#include "BoxIndex.h"
+#include "model/BoxIndex.h"
 
 using velqorin::boxIndexOf;
 

@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "InfoAnswer.h"
+#include "dialup/InfoAnswer.h"
 
 namespace velqorin {
 

@@ -1,5 +1,5 @@
 // POSIX sockets, non-blocking, each wait a poll with what is left of its time.
-#include "InfoQuery.h"
+#include "dialup/InfoQuery.h"
 
 #include <fcntl.h>
 #include <netinet/in.h>

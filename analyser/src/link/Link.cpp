@@ -1,9 +1,9 @@
-#include "Link.h"
+#include "link/Link.h"
 
 #include <atomic>
 #include <thread>
 
-#include "Platform.h"
+#include "host/Platform.h"
 #include "linux/HelperLink.h"
 #include "linux/PcapLink.h"
 
