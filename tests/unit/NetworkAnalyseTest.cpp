@@ -66,6 +66,9 @@ TEST(Analyser, TokenIs27PrintableCharactersFixedForTheObject) {
     }
     a.reset();
     EXPECT_EQ(std::string(a.analyserToken), token);
+    // Each object draws its own: two made at once do not share one.
+    CVelqorinNetworkAnalyse b, c;
+    EXPECT_NE(std::string(b.analyserToken), std::string(c.analyserToken));
 }
 
 TEST(Analyser, NewAndResetObjectsHaveEmptyLists) {
@@ -307,7 +310,7 @@ TEST(AddBox, GivesTheWalksListUnderAnyMixOfRepliesDeletesAndHandEdits) {
                 const int at = pick(a.CountBox());
                 const std::string serial = std::to_string(pick(6));
                 velqorin::setFieldText(boxAt(a, at)->storedRecord.serialNumber, serial);
-                velqorin::noteRecordRewritten();
+                velqorin::noteRecordRewritten(*boxAt(a, at));
                 model.boxes[static_cast<std::size_t>(at)].serial = serial;
             }
             ASSERT_EQ(described(a), described(model)) << "seed " << seed << " step " << step;

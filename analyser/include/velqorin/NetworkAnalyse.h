@@ -77,8 +77,8 @@ public:
     char analyserToken[kTokenSize];
 
     // Empty lists and a token of 27 characters from '0' to 'y', fixed for the object's
-    // life. The generator is seeded with the time in seconds: two analysers made in
-    // the same second share a token.
+    // life, drawn from a generator of the object's own seeded from the system's random
+    // source.
     CVelqorinNetworkAnalyse();
     ~CVelqorinNetworkAnalyse();
 

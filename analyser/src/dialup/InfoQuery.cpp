@@ -1,6 +1,8 @@
 // POSIX sockets, non-blocking, each wait a poll with what is left of its time.
 #include "dialup/InfoQuery.h"
 
+#include <atomic>
+
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -19,7 +21,7 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 
 const InfoQueryLimits kDefaultLimits{};
-const InfoQueryLimits* currentLimits = &kDefaultLimits;
+std::atomic<const InfoQueryLimits*> currentLimits{&kDefaultLimits};
 
 class TcpSocket {
 public:
@@ -88,14 +90,12 @@ bool sendAll(int fd, std::string_view bytes, SteadyClock::time_point deadline,
 
 }  // namespace
 
-const InfoQueryLimits& infoQueryLimits() { return *currentLimits; }
+const InfoQueryLimits& infoQueryLimits() { return *currentLimits.load(); }
 
 ScopedInfoQueryLimits::ScopedInfoQueryLimits(const InfoQueryLimits& limits)
-    : previous_(currentLimits) {
-    currentLimits = &limits;
-}
+    : previous_(currentLimits.exchange(&limits)) {}
 
-ScopedInfoQueryLimits::~ScopedInfoQueryLimits() { currentLimits = previous_; }
+ScopedInfoQueryLimits::~ScopedInfoQueryLimits() { currentLimits.store(previous_); }
 
 std::optional<std::string> fetchInfoAnswer(const std::array<std::uint8_t, 4>& address,
                                            const InfoQueryLimits& limits,

@@ -23,7 +23,8 @@ public:
 
 std::atomic<Link*> g_link{nullptr};
 std::atomic<Clock*> g_clock{nullptr};
-std::string g_error;
+// Per thread: a sweep may run on one thread while another sends a command.
+thread_local std::string g_error;
 
 bool fail(std::string what) {
     g_error = std::move(what);

@@ -178,7 +178,8 @@ bool HelperLink::startLocked() {
     fd_ = pair[0];
     child_ = child;
     const auto hello = callLocked(Hello{}, {});
-    Reader r(hello ? hello->message : std::string());
+    const std::string answer = hello ? hello->message : std::string();
+    Reader r(answer);
     const std::uint8_t version = hello && hello->kind == Kind::Ok ? r.u8() : 0;
     mayCapture_ = r.u8() != 0;
     if (version != helper::kProtocolVersion) {

@@ -98,6 +98,8 @@ unsigned PcapAdapter::dropped() const {
     return stats.ps_drop;
 }
 
+thread_local std::string PcapLink::error_;
+
 std::optional<std::vector<std::string>> PcapLink::listAdapters() {
     return listEthernetAdapters(error_);
 }

@@ -55,11 +55,12 @@ public:
     std::vector<std::size_t> receiveAny(const std::vector<LinkAdapter*>& adapters,
                                         std::chrono::milliseconds timeout,
                                         const AdapterFrameStep& step) override;
+    // The last failure on the calling thread: the process's link serves every thread.
     std::string error() const override { return error_; }
 
 private:
     PcapOptions options_;
-    std::string error_;
+    static thread_local std::string error_;
 };
 
 }  // namespace velqorin

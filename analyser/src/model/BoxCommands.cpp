@@ -131,7 +131,7 @@ int CVelqorinBoxOnNetwork::Send(unsigned char code, bool clearPassword) {
         LinkReceive(slot, [&](const std::uint8_t* frame, std::size_t length) {
             if (!isCommandAnswer(command, frame, length)) return true;
             std::memcpy(&storedRecord, frame, kFrameSize);
-            noteRecordRewritten();
+            noteRecordRewritten(*this);
             result = static_cast<FrameKind>(storedRecord.frameKind) == FrameKind::CommandAccepted
                          ? kCommandAccepted
                          : kCommandRefused;

@@ -1,7 +1,6 @@
 #include "model/BoxIndex.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -10,8 +9,6 @@
 
 namespace velqorin {
 namespace {
-
-std::atomic<std::uint64_t> g_recordsRewritten{0};
 
 std::mutex g_indexesMutex;
 std::unordered_map<const CVelqorinNetworkAnalyse*, std::unique_ptr<BoxIndex>>& indexes() {
@@ -37,7 +34,14 @@ std::string keyOf(const CVelqorinBoxOnNetwork& box) {
 
 }  // namespace
 
-void noteRecordRewritten() { ++g_recordsRewritten; }
+void noteRecordRewritten(const CVelqorinBoxOnNetwork& box) {
+    // A box does not know its analyser: the index that lists it is found among all of
+    // them, which is one as a rule. The lists and the index of an analyser are for one
+    // thread at a time, as the analyser is; the table is shared, so it is locked.
+    const std::lock_guard lock(g_indexesMutex);
+    for (auto& [analyser, index] : indexes())
+        if (index->lists(&box)) index->recordRewritten();
+}
 
 BoxIndex& boxIndexOf(const CVelqorinNetworkAnalyse& analyser) {
     const std::lock_guard lock(g_indexesMutex);
@@ -57,7 +61,7 @@ void BoxIndex::clear() {
     listed_.clear();
     first_ = last_ = nullptr;
     count_ = 0;
-    records_ = g_recordsRewritten.load();
+    stale_ = false;
 }
 
 void BoxIndex::followed(const CVelqorinNetworkAnalyse& analyser) {
@@ -67,9 +71,8 @@ void BoxIndex::followed(const CVelqorinNetworkAnalyse& analyser) {
 }
 
 void BoxIndex::follow(const CVelqorinNetworkAnalyse& analyser) {
-    const std::uint64_t records = g_recordsRewritten.load();
     if (first_ == analyser.firstBox && last_ == analyser.lastBox && count_ == analyser.boxCount &&
-        records_ == records)
+        !stale_)
         return;
     boxes_.clear();
     listed_.clear();
@@ -81,7 +84,7 @@ void BoxIndex::follow(const CVelqorinNetworkAnalyse& analyser) {
         listed_.insert(box);
     }
     followed(analyser);
-    records_ = records;
+    stale_ = false;
 }
 
 CVelqorinBoxOnNetwork* BoxIndex::find(const CVelqorinNetworkAnalyse& analyser,

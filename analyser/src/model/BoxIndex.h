@@ -37,6 +37,7 @@ public:
     // followed it.
     void followed(const CVelqorinNetworkAnalyse& analyser);
     void clear();
+    void recordRewritten() { stale_ = true; }
 
     // A reply of the same adapter and serial number as the listed `held`: kept aside once
     // it comes from another station than `held`'s, and from then on every reply of that
@@ -63,15 +64,16 @@ private:
     const CVelqorinBoxOnNetwork* first_ = nullptr;
     const CVelqorinBoxOnNetwork* last_ = nullptr;
     int count_ = 0;
-    std::uint64_t records_ = 0;
+    // A command's answer rewrote a listed record: rebuilt at the next follow().
+    bool stale_ = false;
 };
 
 // The index of `analyser`, made on first use. For the analyser's own thread.
 BoxIndex& boxIndexOf(const CVelqorinNetworkAnalyse& analyser);
 void forgetBoxIndex(const CVelqorinNetworkAnalyse& analyser);
 
-// A command's answer rewrote a listed box's record, and with it perhaps the serial number
-// the box is filed under: every index follows its list again before it is used next.
-void noteRecordRewritten();
+// A command's answer rewrote `box`'s record, and with it perhaps the serial number the box
+// is filed under: the index that lists it follows its list again before it is used next.
+void noteRecordRewritten(const CVelqorinBoxOnNetwork& box);
 
 }  // namespace velqorin

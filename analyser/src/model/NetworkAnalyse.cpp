@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <exception>
+#include <random>
 #include <vector>
 
 #include "model/BoxIndex.h"
@@ -33,11 +35,16 @@ CVelqorinNetworkAnalyse::CVelqorinNetworkAnalyse()
       boxCount(0),
       interfaceCount(0),
       analyserToken{} {
-    // Boxes only echo the token, so the C generator is good enough; it must stay
+    // A generator of this object's own, seeded from the system's random source: the
+    // process-wide one would be shared with the caller and its threads, and seeding with
+    // the time gave two analysers made in the same second one token. It must stay
     // printable ('0' to 'y') because boxes treat it as text.
-    std::srand(static_cast<unsigned>(std::time(nullptr)));
+    std::random_device entropy;
+    std::seed_seq seed{entropy(), entropy(), entropy(), entropy()};
+    std::mt19937 generator(seed);
+    std::uniform_int_distribution<int> character(0, 73);
     for (std::size_t i = 0; i < kTokenLength; ++i)
-        analyserToken[i] = static_cast<char>('0' + std::rand() % 74);
+        analyserToken[i] = static_cast<char>('0' + character(generator));
     analyserToken[kTokenLength] = '\0';
 }
 
@@ -86,31 +93,42 @@ int CVelqorinNetworkAnalyse::SerialAnswers(const CVelqorinBoxOnNetwork* box,
 int CVelqorinNetworkAnalyse::Delete(CVelqorinBoxOnNetwork* box) {
     // A stale or foreign pointer would corrupt both lists and the count; callers hold
     // pointers across sweeps, so check membership rather than trust it.
-    auto& index = boxIndexOf(*this);
-    index.follow(*this);
-    if (box == nullptr || !index.lists(box)) return boxCount;
-    index.removing(box);
-    unlinkAndDestroy(*this, box);
-    index.followed(*this);
+    try {
+        auto& index = boxIndexOf(*this);
+        index.follow(*this);
+        if (box == nullptr || !index.lists(box)) return boxCount;
+        index.removing(box);
+        unlinkAndDestroy(*this, box);
+        index.followed(*this);
+    } catch (const std::exception&) {
+        // Memory ran out in the index: the list is as it was, the index is built again.
+        velqorin::forgetBoxIndex(*this);
+    }
     return boxCount;
 }
 
 int CVelqorinNetworkAnalyse::AddBox(const TAnalyseBuffer* reply, const char* adapterName) {
     if (reply == nullptr) return boxCount;
     if (adapterName == nullptr) adapterName = "";
-    // The first box of this adapter and serial number, found without walking the list.
-    auto& index = boxIndexOf(*this);
-    if (CVelqorinBoxOnNetwork* box = index.find(*this, *reply, adapterName)) {
-        const bool ours = std::strncmp(reply->analyserToken, analyserToken, kTokenSize) == 0;
-        index.noteAnswer(box->storedRecord, *reply, adapterName, ours);
-        // Only an answer to our own request may replace what we already hold; an answer
-        // to another analyser's request is older news.
-        if (!ours) return boxCount;
-        index.removing(box);
-        unlinkAndDestroy(*this, box);
+    // No exception leaves here for a caller of the C interface: memory running out drops
+    // the reply (after a replaced entry, the entry with it), and the index is built again.
+    try {
+        // The first box of this adapter and serial number, found without walking the list.
+        auto& index = boxIndexOf(*this);
+        if (CVelqorinBoxOnNetwork* box = index.find(*this, *reply, adapterName)) {
+            const bool ours = std::strncmp(reply->analyserToken, analyserToken, kTokenSize) == 0;
+            index.noteAnswer(box->storedRecord, *reply, adapterName, ours);
+            // Only an answer to our own request may replace what we already hold; an answer
+            // to another analyser's request is older news.
+            if (!ours) return boxCount;
+            index.removing(box);
+            unlinkAndDestroy(*this, box);
+        }
+        appendBox(*this, reply, adapterName);
+        index.appended(*this, lastBox);
+    } catch (const std::exception&) {
+        velqorin::forgetBoxIndex(*this);
     }
-    appendBox(*this, reply, adapterName);
-    index.appended(*this, lastBox);
     return boxCount;
 }
 
