@@ -21,7 +21,6 @@ TDebloqueForm* DebloqueForm = nullptr;
 
 namespace {
 
-constexpr std::size_t kSupportCodeLength = 10;
 
 // A read-only field whose input limit (from the form) must not cut what the program
 // shows in it: the limit is raised to the text's length for as long as it is there.
@@ -57,7 +56,7 @@ QString TDebloqueForm::Message(int line) const { return memoLine(ui->MemoTrad, l
 
 QString TDebloqueForm::SupportCode(const TAnalyseBuffer& record) {
     const std::string_view challenge = velqorin::fieldText(record.challenge);
-    const std::string_view code = challenge.substr(0, kSupportCodeLength);
+    const std::string_view code = challenge.substr(0, velqorin::kSupportCodeLength);
     return QString::fromLatin1(code.data(), static_cast<qsizetype>(code.size()));
 }
 

@@ -36,7 +36,7 @@ inline constexpr std::string_view kForeignToken = "FFFFFFFFFFFFFFFFFFFFFFFFFFF";
 inline constexpr Milliseconds kDecoyLead{100};
 
 inline constexpr std::size_t kSerialMax = sizeof(TAnalyseBuffer::serialNumber) - 1;
-inline constexpr std::size_t kSecretMax = 48;  // password and unlock code
+inline constexpr std::size_t kSecretMax = kPasswordMax;  // password and unlock code
 inline constexpr std::size_t kChallengeMax = sizeof(TAnalyseBuffer::challenge) - 1;
 inline constexpr std::size_t kReservedSize = sizeof(TAnalyseBuffer::reserved);
 inline constexpr std::size_t kBoxDataSize = sizeof(TAnalyseBuffer::boxData);

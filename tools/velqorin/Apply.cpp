@@ -32,7 +32,7 @@ namespace {
 constexpr std::streamoff kPlanMax = 4 << 20;
 // What a box reads of a password in a network command (a synchronisation command reads
 // one more).
-constexpr std::size_t kSecretMax = 48;
+constexpr std::size_t kSecretMax = kPasswordMax;
 
 std::optional<std::string> readPlanFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -25,8 +25,8 @@
 namespace velqorin::cli {
 namespace {
 
-constexpr std::size_t kSecretMax = 48;
-constexpr std::size_t kSyncSecretMax = 49;
+constexpr std::size_t kSecretMax = kPasswordMax;
+constexpr std::size_t kSyncSecretMax = kSyncPasswordMax;
 
 int fail(ExitCode code, const std::string& message) {
     std::cerr << "velqorin: " << terminalText(message) << '\n';
@@ -525,7 +525,7 @@ int unlock(const BoxTarget& target) {
     CVelqorinBoxOnNetwork* box = found.box;
     const std::string_view challenge = fieldText(box->storedRecord.challenge);
     std::cout << "Box " << terminalText(fieldText(box->storedRecord.serialNumber))
-              << ", support code " << terminalText(challenge.substr(0, 10))
+              << ", support code " << terminalText(challenge.substr(0, kSupportCodeLength))
               << "\nGive both to support to get the box's unlock code.\n"
               << std::flush;
     const auto code = secret(target, "unlock code");

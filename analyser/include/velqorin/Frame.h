@@ -25,6 +25,13 @@ inline constexpr std::array<std::uint8_t, kMacSize> kDiscoveryGroupMac{0x01, 0x0
                                                                         0xFF, 0xFF, 0xFF};
 inline constexpr char kMagic[9] = "Velqorin";
 
+// What a box reads of the secrets a command carries: the password of a network command
+// and an unlock code up to 48 characters, the password of a synchronisation command up
+// to 49. The support code the unlock dialog shows is the challenge's first 10.
+inline constexpr std::size_t kPasswordMax = 48;
+inline constexpr std::size_t kSyncPasswordMax = 49;
+inline constexpr std::size_t kSupportCodeLength = 10;
+
 enum class FrameKind : std::uint8_t {
     DiscoveryRequest = 0,
     DiscoveryReply = 1,

@@ -15,8 +15,8 @@ using namespace std::chrono_literals;
 namespace velqorin {
 namespace {
 
-constexpr std::size_t kNetworkPasswordMax = 48;
-constexpr std::size_t kSynchroPasswordMax = 49;
+constexpr std::size_t kNetworkPasswordMax = kPasswordMax;
+constexpr std::size_t kSynchroPasswordMax = kSyncPasswordMax;
 // The answer window is measured like the sweep's: whole seconds, checked after each batch.
 constexpr std::time_t kAnswerWindowSeconds = 2;
 

@@ -4,11 +4,13 @@
 #include <cstddef>
 #include <string_view>
 
+#include "velqorin/Frame.h"
+
 namespace velqorin {
 
 inline constexpr std::size_t kResponseLength = 40;
 inline constexpr std::size_t kChallengeSize = 30;    // the frame field, NUL optional
-inline constexpr std::size_t kPasswordMaxLength = 49;
+inline constexpr std::size_t kPasswordMaxLength = kSyncPasswordMax;
 
 // SHA-1 of the challenge immediately followed by the password, as 40 lower-case hex
 // digits and a NUL written to `out` (41 bytes). The challenge is read up to its NUL or
