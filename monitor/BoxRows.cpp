@@ -100,6 +100,7 @@ int rowStateIndex(const TAnalyseBuffer& r) {
 }
 
 QString boxCellText(const TAnalyseBuffer& r, int column, const QPlainTextEdit* messages) {
+    const auto line = [messages](MainMessage id) { return memoLine(messages, static_cast<int>(id)); };
     switch (column) {
         case 0: {
             const std::string_view serial = fieldText(r.serialNumber);
@@ -108,19 +109,19 @@ QString boxCellText(const TAnalyseBuffer& r, int column, const QPlainTextEdit* m
         case 1: return QString::fromStdString(macText(r.sourceMac));
         case 2:
             switch (r.addressMode) {
-                case 1: return memoLine(messages, 0);
-                case 2: return memoLine(messages, 1);
-                case 3: return memoLine(messages, 2);
-                default: return memoLine(messages, 3);
+                case 1: return line(MainMessage::DhcpYes);
+                case 2: return line(MainMessage::DhcpAutoIp);
+                case 3: return line(MainMessage::DhcpRarp);
+                default: return line(MainMessage::DhcpNo);
             }
         case 3: return QString::fromStdString(ipText(r.currentIp));
         case 4: return QString::fromStdString(ipText(r.currentMask));
-        case 5: return memoLine(messages, r.neighbourhood == 1 ? 4 : 5);
+        case 5: return line(r.neighbourhood == 1 ? MainMessage::NeighbourhoodYes : MainMessage::NeighbourhoodNo);
         case 6:
             switch (linkKind(r)) {
-                case LinkKind::Usb: return memoLine(messages, 12);
-                case LinkKind::Serial: return memoLine(messages, 13);
-                case LinkKind::Network: return memoLine(messages, 11);
+                case LinkKind::Usb: return line(MainMessage::LinkUsb);
+                case LinkKind::Serial: return line(MainMessage::LinkSerial);
+                case LinkKind::Network: return line(MainMessage::LinkNetwork);
             }
             return {};
         case 7: return QString::fromStdString(versionText(r));

@@ -92,11 +92,11 @@ QColor TConfigureForm::VerdictColour(int verdict) {
 
 int TConfigureForm::VerdictLine(int verdict) {
     switch (verdict) {
-        case 0: return 8;
-        case 1: return 9;
-        case 2: return 10;
-        case 3: return 11;
-        default: return 7;
+        case 0: return static_cast<int>(ConfigureMessage::VerdictCompatible);
+        case 1: return static_cast<int>(ConfigureMessage::VerdictUseDhcp);
+        case 2: return static_cast<int>(ConfigureMessage::VerdictUseFixed);
+        case 3: return static_cast<int>(ConfigureMessage::VerdictIncompatible);
+        default: return static_cast<int>(ConfigureMessage::VerdictWorkstationAddress);
     }
 }
 
@@ -112,15 +112,18 @@ void TConfigureForm::FormShow() {
     ui->phIPAddressMask->setAddress(record.manualMask);
     ui->LabelIP->setText(QString::fromStdString(velqorin::ipText(record.currentIp)));
     ui->LabelMasque->setText(QString::fromStdString(velqorin::ipText(record.currentMask)));
-    ui->LabelDHCP->setText(Message(record.addressMode == 1 ? 12 : 13));
-    ui->LabelVoisinage->setText(Message(record.neighbourhood != 0 ? 14 : 15));
+    ui->LabelDHCP->setText(Message(record.addressMode == 1 ? ConfigureMessage::BoxDhcp : ConfigureMessage::BoxFixed));
+    ui->LabelVoisinage->setText(Message(record.neighbourhood != 0 ? ConfigureMessage::BoxInNeighbourhood
+                                                                 : ConfigureMessage::BoxNotInNeighbourhood));
     ui->DHCPCheckBox->setChecked(record.addressMode == 1);
     ui->VoisinageCheckBox->setChecked(record.neighbourhood != 0);
 
     if (NetInterface != nullptr) {
         bool dhcp = false, server = false;
         NetInterface->getDhcp(&dhcp, &server);
-        ui->LabelDHCPPC->setText(Message(dhcp ? (server ? 0 : 1) : 2));
+        ui->LabelDHCPPC->setText(Message(dhcp ? (server ? ConfigureMessage::WorkstationDhcpWithServer
+                                                         : ConfigureMessage::WorkstationDhcpNoServer)
+                                                : ConfigureMessage::WorkstationFixed));
         const int count = NetInterface->getCountIpAddresses();
         if (count > 0) {
             QStringList addresses, masks;
@@ -193,7 +196,7 @@ void TConfigureForm::OkBitBtnClick() {
     const auto mask = ui->phIPAddressMask->address();
     const bool changed = std::memcmp(address.data(), box.storedRecord.manualIp, 4) != 0;
 
-    if (Verdict != 0 && !questionBox(this, ui->LabelCompatible->text() + Message(3))) return;
+    if (Verdict != 0 && !questionBox(this, ui->LabelCompatible->text() + Message(ConfigureMessage::GoOn))) return;
     if (changed) {
         const sockaddr_storage target = socketAddress(address);
         std::optional<bool> inUse;
@@ -202,7 +205,7 @@ void TConfigureForm::OkBitBtnClick() {
                                    tr("Test de l'adresse %1...").arg(dotted(target)));
             inUse = exchanges().run([ping = services().ping, target] { return ping(target); });
         }
-        if (inUse.value_or(false) && !questionBox(this, Message(4))) return;
+        if (inUse.value_or(false) && !questionBox(this, Message(ConfigureMessage::AddressInUse))) return;
     }
 
     const QByteArray password = ui->PasseEdit->text().toUtf8();
@@ -223,7 +226,8 @@ void TConfigureForm::OkBitBtnClick() {
         done(mrOk);
         return;
     }
-    errorBox(this, Message(result == kCommandRefused ? 5 : 6));
+    errorBox(this, Message(result == kCommandRefused ? ConfigureMessage::PasswordRefused
+                                                    : ConfigureMessage::NetworkError));
     done(mrAbort);
 }
 

@@ -10,6 +10,7 @@
 #include "Reinit.h"
 #include "velqorin/BoxOnNetwork.h"
 #include "velqorin/NetworkInterface.h"
+#include "Messages.h"
 
 class QStyle;
 
@@ -36,6 +37,7 @@ public:
     velqorin::monitor::TWaitIndicator* WaitIndicator = nullptr;
 
     QString Message(int line) const;
+    QString Message(velqorin::monitor::ConfigureMessage id) const { return Message(static_cast<int>(id)); }
     static QColor VerdictColour(int verdict);
     // The message line that tells verdict `verdict`.
     static int VerdictLine(int verdict);

@@ -89,9 +89,9 @@ void TDebloqueForm::OkDebloqueBitBtnClick() {
         }
         const int result = answer.value_or(kCommandNoAnswer);
         if (result == kCommandRefused)
-            errorBox(this, Message(0));
+            errorBox(this, Message(UnlockMessage::CodeRefused));
         else if (result != kCommandAccepted)
-            errorBox(this, Message(1));
+            errorBox(this, Message(UnlockMessage::NetworkError));
     }
     // The main window refreshes after any answer: a new attempt needs the new challenge.
     done(mrOk);

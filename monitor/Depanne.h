@@ -9,6 +9,7 @@
 
 #include "Reinit.h"
 #include "velqorin/BoxOnNetwork.h"
+#include "Messages.h"
 
 namespace velqorin::monitor {
 class TWaitIndicator;
@@ -31,6 +32,7 @@ public:
     velqorin::monitor::TWaitIndicator* WaitIndicator = nullptr;
 
     QString Message(int line) const;
+    QString Message(velqorin::monitor::UnlockMessage id) const { return Message(static_cast<int>(id)); }
     // The first 10 characters of the box's challenge, fewer when it is shorter.
     static QString SupportCode(const TAnalyseBuffer& record);
 

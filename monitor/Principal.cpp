@@ -175,9 +175,10 @@ QString TMainForm::RawAccessMessage(int problem, const QString& why) const {
     // the user; any other reason: the general text, then the library's.
     if (problem == CVelqorinNetworkAnalyse::RawAccessNotInGroup) {
         const QString user = QString::fromLocal8Bit(qgetenv("USER"));
-        return Message(7).arg(user.isEmpty() ? QStringLiteral("$USER") : user);
+        return Message(MainMessage::NotInGroup).arg(user.isEmpty() ? QStringLiteral("$USER") : user);
     }
-    return why.isEmpty() ? Message(6) : Message(6) + QStringLiteral("\n\n") + why;
+    const QString general = Message(MainMessage::CaptureImpossible);
+    return why.isEmpty() ? general : general + QStringLiteral("\n\n") + why;
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
@@ -250,7 +251,7 @@ void TMainForm::RafraichirExecute() {
 // another exchange takes input until the refresh ends.
 void TMainForm::refreshBegins() {
     busy_ = true;
-    setStatus(Message(14));
+    setStatus(Message(MainMessage::Refreshing));
     ui->RafraichirBitBtn->setEnabled(false);
     ui->Rafraichir->setEnabled(false);
     TimerConfig.stop();

@@ -54,6 +54,7 @@ public:
 
     // Line `line` of the window's message table.
     QString Message(int line) const;
+    QString Message(velqorin::monitor::MainMessage id) const { return Message(static_cast<int>(id)); }
     // The start-up error when raw access fails for `problem` (a RawAccess value), `why`
     // being the library's text of it.
     QString RawAccessMessage(int problem, const QString& why) const;

@@ -170,13 +170,13 @@ void TMainForm::VelqorinInitInfos(bool enable) {
         if (velqorin::isSyncMaster(b)) masterFound = 1;
 
         if (masters == 0 || followers > 0) {
-            setSyncStatus(Message(followers > 0 ? 16 : 17));
+            setSyncStatus(Message(followers > 0 ? MainMessage::BoxIsMaster : MainMessage::NoMasterAvailable));
             f.LabelMode->setEnabled(false);
             f.CheckBoxMode->setEnabled(false);
         } else {
             f.LabelMode->setEnabled(enable);
             f.CheckBoxMode->setEnabled(enable);
-            if (masterFound == 0) setSyncStatus(Message(15));
+            if (masterFound == 0) setSyncStatus(Message(MainMessage::MasterNotFound));
         }
     }
     RefreshModeInfos();
@@ -271,9 +271,9 @@ void TMainForm::VelqorinListView2SendSynchroConfig(bool syncNow) {
     QString outcome;
     if (result == kCommandRefused) {
         ui->EditPassword->clear();
-        outcome = Message(18);
+        outcome = Message(MainMessage::SyncPasswordRefused);
     } else if (result != kCommandAccepted) {
-        outcome = Message(19);
+        outcome = Message(MainMessage::SyncError);
     }
     setSyncStatus(outcome);
     RafraichirExecute();
@@ -310,7 +310,7 @@ void TMainForm::ButtonSyncClick() { VelqorinListView2SendSynchroConfig(true); }
 
 void TMainForm::ComboBoxMasterChange() {
     if (ui->ComboBoxMaster->findText(ui->ComboBoxMaster->currentText(), Qt::MatchExactly) < 0)
-        setSyncStatus(Message(15));
+        setSyncStatus(Message(MainMessage::MasterNotFound));
     RefreshValidButton();
 }
 
