@@ -49,8 +49,9 @@ bool haveRawAccess(CVelqorinNetworkAnalyse& analyser) {
 // each adapter's replies and losses follow on standard error, terminal or not.
 class SweepProgressLine {
 public:
-    SweepProgressLine(bool concurrent, bool verbose)
-        : enabled_(::isatty(STDERR_FILENO) == 1), concurrent_(concurrent), verbose_(verbose) {
+    SweepProgressLine(bool concurrent, bool verbose, const std::atomic<bool>* stop)
+        : enabled_(::isatty(STDERR_FILENO) == 1), concurrent_(concurrent), verbose_(verbose),
+          stop_(stop) {
         if (enabled_) painter_ = std::thread([this] { paint(); });
     }
     ~SweepProgressLine() {
@@ -63,7 +64,8 @@ public:
 
     CVelqorinNetworkAnalyse::SweepObserver observer() {
         return {this, &SweepProgressLine::turning, &SweepProgressLine::listening,
-                &SweepProgressLine::adapterDone, nullptr, &SweepProgressLine::tally};
+                &SweepProgressLine::adapterDone, &SweepProgressLine::stopAsked,
+                &SweepProgressLine::tally};
     }
     std::set<std::string> swept() {
         std::lock_guard lock(mutex_);
@@ -87,6 +89,10 @@ private:
         for (int i = 0; i < count; ++i) names += (i > 0 ? ", " : "") + std::string(adapters[i]);
         if (p.listening_.empty()) p.windowStart_ = std::chrono::steady_clock::now();
         p.listening_ = names;
+    }
+    static bool stopAsked(void* self) {
+        const auto* stop = static_cast<SweepProgressLine*>(self)->stop_;
+        return stop != nullptr && stop->load();
     }
     static void adapterDone(void* self, const char* adapter, int, unsigned) {
         auto& p = *static_cast<SweepProgressLine*>(self);
@@ -152,6 +158,7 @@ private:
     const bool enabled_;
     const bool concurrent_;
     const bool verbose_;
+    const std::atomic<bool>* stop_;
     std::atomic<bool> done_{false};
     std::thread painter_;
     std::mutex mutex_;
@@ -166,6 +173,15 @@ private:
 
 }  // namespace
 
+CVelqorinNetworkAnalyse::SweepObserver stopObserver(const std::atomic<bool>* stop) {
+    CVelqorinNetworkAnalyse::SweepObserver observer{};
+    observer.context = const_cast<std::atomic<bool>*>(stop);
+    observer.stopRequested = [](void* flag) {
+        return flag != nullptr && static_cast<const std::atomic<bool>*>(flag)->load();
+    };
+    return observer;
+}
+
 int sweep(CVelqorinNetworkAnalyse& analyser, const std::vector<std::string>& only,
           std::set<std::string>& swept, const SweepStyle& style) {
     if (!haveRawAccess(analyser)) return kNoRawAccess;
@@ -175,7 +191,7 @@ int sweep(CVelqorinNetworkAnalyse& analyser, const std::vector<std::string>& onl
     const int listedCount = static_cast<int>(names.size());
     bool ok = false;
     {
-        SweepProgressLine progress(!style.oneByOne, style.verbose);
+        SweepProgressLine progress(!style.oneByOne, style.verbose, style.stop);
         const auto observer = progress.observer();
         ok = style.oneByOne
                  ? analyser.AnalyseAdapters(listed, listedCount, &observer)

@@ -1,6 +1,7 @@
 // The one sweep every velqorin command goes through.
 #pragma once
 
+#include <atomic>
 #include <set>
 #include <string>
 #include <vector>
@@ -13,7 +14,12 @@ struct SweepStyle {
     bool oneByOne = false;  // one adapter's window after the other, as ExternAnalyse sweeps
     bool verbose = false;   // each adapter's requests, replies and lost frames on standard error
     int requests = CVelqorinNetworkAnalyse::kDefaultRequests;  // on each adapter, listening to all at once
+    // Set from another thread: the sweep ends at its next read, with what it found.
+    const std::atomic<bool>* stop = nullptr;
 };
+
+// What tells a sweep or the dial-up pass to end early: `stop`, when it is set.
+CVelqorinNetworkAnalyse::SweepObserver stopObserver(const std::atomic<bool>* stop);
 
 // Sweeps all adapters, or only the named ones, listening to all at once unless the style
 // says one by one, and says on standard error which named ones could not be swept.

@@ -27,9 +27,9 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-// Ctrl+C and SIGTERM, taken by a thread of their own. A sweep blocks inside the library
-// for seconds, so a stop that comes during one ends the process from that thread, once no
-// line is half written; between sweeps the main loop ends by itself.
+// Ctrl+C and SIGTERM, taken by a thread of their own. A stop during a sweep ends it at its
+// next read, through the sweep's stop request, as the monitor's close does; between sweeps
+// the wait ends at once.
 class StopRequests {
 public:
     StopRequests() {
@@ -50,14 +50,11 @@ public:
     StopRequests(const StopRequests&) = delete;
     StopRequests& operator=(const StopRequests&) = delete;
 
-    void sweeping() {
-        std::lock_guard lock(mutex_);
-        sweeping_ = true;
-    }
+    // Set once a stop came: the sweep under way asks it.
+    const std::atomic<bool>* flag() const { return &stopped_; }
     // The exit code when a stop came meanwhile.
     std::optional<int> swept() {
         std::lock_guard lock(mutex_);
-        sweeping_ = false;
         return exitCode_;
     }
     void print(const std::string& lines) {
@@ -83,18 +80,8 @@ private:
     }
     void stop(int signal) {
         std::lock_guard lock(mutex_);
-        exitCode_ = 128 + signal;
-        if (sweeping_) {
-            // Holding the lock, so no line of ours is half written; the progress line of
-            // the sweep, if any, is wiped.
-            if (::isatty(STDERR_FILENO) == 1) {
-                const char wipe[] = "\r\033[K";
-                [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, wipe, sizeof wipe - 1);
-            }
-            std::cout.flush();
-            std::fflush(stdout);
-            std::_Exit(*exitCode_);
-        }
+        if (!exitCode_) exitCode_ = 128 + signal;
+        stopped_ = true;
         woken_.notify_all();
     }
 
@@ -104,7 +91,7 @@ private:
     std::thread watcher_;
     std::mutex mutex_;
     std::condition_variable woken_;
-    bool sweeping_ = false;
+    std::atomic<bool> stopped_{false};
     std::optional<int> exitCode_;
 };
 
@@ -133,10 +120,11 @@ int watch(const ScanOptions& options, int seconds) {
     for (;;) {
         const auto started = SteadyClock::now();
         std::set<std::string> swept;
-        stop.sweeping();
         const int code = sweep(analyser, options.interfaces, swept,
-                               {options.oneByOne, options.verbose, options.requests});
-        const bool dialUpFailed = code == kOk && options.dialUp && !analyser.Analyse_Ras();
+                               {options.oneByOne, options.verbose, options.requests, stop.flag()});
+        const auto dialUpStop = stopObserver(stop.flag());
+        const bool dialUpFailed =
+            code == kOk && options.dialUp && !stop.swept() && !analyser.Analyse_Ras(&dialUpStop);
         if (const auto end = stop.swept()) return *end;
         if (code == kNoRawAccess) return code;
         if (code == kOk && options.dialUp) {
