@@ -9,11 +9,14 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
 #include <sstream>
 
+#include "ApplyPhases.h"
+#include "BoxReport.h"
 #include "Commands.h"
 #include "Input.h"
 #include "Plan.h"
@@ -109,91 +112,138 @@ std::vector<Ipv4> workstationAddresses(const CVelqorinNetworkAnalyse& analyser) 
     return addresses;
 }
 
-std::string adapterOf(const CVelqorinBoxOnNetwork& box) {
-    std::string name(CVelqorinBoxOnNetwork::kAdapterNameSize, '\0');
-    box.getInterfaceName(name.data());
-    name.resize(std::strlen(name.c_str()));
-    return name;
-}
-
 std::string joined(const std::set<std::string>& names) {
     std::string text;
     for (const auto& n : names) text += (text.empty() ? "" : ", ") + n;
     return text.empty() ? "none" : text;
 }
 
-// Where a row's box answered the sweep, or why it cannot be set up.
-struct Target {
-    CVelqorinBoxOnNetwork* box = nullptr;
-    std::unique_ptr<CVelqorinBoxOnNetwork> station;  // another station's record `box` points to
-    std::string adapter;
-    std::optional<RowResult> missing;
-    std::string detail;
-};
+// The site as the library reaches it: one analyser, its sweeps, and each row's box as the
+// last sweep located it.
+class AnalyserSite final : public SiteActions {
+public:
+    AnalyserSite(const std::vector<std::string>& interfaces, int requests)
+        : interfaces_(interfaces), style_{false, false, requests} {}
 
-Target locate(const CVelqorinNetworkAnalyse& analyser, const PlanRow& row,
-              const std::set<std::string>& swept) {
-    Target t;
-    const auto found = boxesWithSerial(analyser, row.serial);
-    if (found.empty()) {
-        t.missing = RowResult::NotFound;
-        t.detail = "no box with this serial number answered (adapters swept: " + joined(swept) + ")";
-        return t;
+    int sweep() override {
+        boxes_.clear();
+        stations_.clear();
+        swept_.clear();
+        return cli::sweep(analyser_, interfaces_, swept_, style_);
     }
-    if (found.size() > 1) {
-        std::set<std::string> where;
-        for (const auto* b : found) where.insert(adapterOf(*b));
-        t.missing = RowResult::Ambiguous;
-        t.detail = "answers on " + joined(where) + "; choose one with -i";
-        return t;
-    }
-    const LinkKind kind = linkKind(found.front()->storedRecord);
-    if (kind != LinkKind::Network) {
-        t.missing = RowResult::NotFound;
-        t.detail = std::string("found connected over ") + (kind == LinkKind::Usb ? "USB" : "a serial line") +
-                   "; only boxes on the network can be set up";
-        return t;
-    }
-    t.box = found.front();
-    t.adapter = adapterOf(*t.box);
-    const std::vector<TAnalyseBuffer> stations = stationsOf(analyser, *t.box);
-    const StationChoice choice = chooseStation(stations, row.mac);
-    switch (choice.outcome) {
-        case StationChoice::Outcome::Several:
-            t.missing = RowResult::Ambiguous;
-            t.detail = "answers on " + t.adapter + " from " + std::to_string(stations.size()) +
-                       " stations (" + stationMacs(stations) +
-                       "); name the box in the plan's mac column";
-            break;
-        case StationChoice::Outcome::NoSuchMac:
+    std::vector<Ipv4> workstationAddresses() override { return cli::workstationAddresses(analyser_); }
+
+    Located locate(std::size_t row, const PlanRow& plan) override {
+        Located t;
+        const BoxLookup found = lookUpBox(analyser_, plan.serial, plan.mac);
+        switch (found.outcome) {
+            case BoxLookup::Outcome::NotFound:
+                t.missing = RowResult::NotFound;
+                t.detail = "no box with this serial number answered (adapters swept: " + joined(swept_) + ")";
+                return t;
+            case BoxLookup::Outcome::OnSeveralAdapters:
+                t.missing = RowResult::Ambiguous;
+                t.detail = "answers on " + joinedText(found.adapters, ", ") + "; choose one with -i";
+                return t;
+            case BoxLookup::Outcome::FromSeveralStations:
+                t.missing = RowResult::Ambiguous;
+                t.detail = "answers on " + found.adapter + " from " + std::to_string(found.stations.size()) +
+                           " stations (" + stationMacs(found.stations) +
+                           "); name the box in the plan's mac column";
+                return t;
+            case BoxLookup::Outcome::NotFromThatMac:
+                t.missing = RowResult::NotFound;
+                t.detail = "did not answer from " + macText(plan.mac->data()) + " (it answered from " +
+                           stationMacs(found.stations) + ")";
+                return t;
+            case BoxLookup::Outcome::Found:
+                break;
+        }
+        const LinkKind kind = linkKind(found.box->storedRecord);
+        if (kind != LinkKind::Network) {
             t.missing = RowResult::NotFound;
-            t.detail = "did not answer from " + macText(row.mac->data()) + " (it answered from " +
-                       stationMacs(stations) + ")";
-            break;
-        case StationChoice::Outcome::Chosen:
-            if (choice.index > 0) {
-                t.station = std::make_unique<CVelqorinBoxOnNetwork>(nullptr, &stations[choice.index],
-                                                                    t.box->adapterName);
-                t.box = t.station.get();
-            }
+            t.detail = std::string("found connected over ") + (kind == LinkKind::Usb ? "USB" : "a serial line") +
+                       "; only boxes on the network can be set up";
             return t;
+        }
+        CVelqorinBoxOnNetwork* box = found.box;
+        if (found.station) {
+            auto station = std::make_unique<CVelqorinBoxOnNetwork>(nullptr, &*found.station,
+                                                                   found.box->adapterName);
+            box = station.get();
+            stations_.push_back(std::move(station));
+        }
+        boxes_[row] = box;
+        t.record = box->storedRecord;
+        t.adapter = found.adapter;
+        return t;
     }
-    t.box = nullptr;
-    return t;
-}
 
-// The same box in a later sweep: same serial number on the same adapter, from the station
-// the row names when it names one.
-std::optional<TAnalyseBuffer> again(const CVelqorinNetworkAnalyse& analyser, const PlanRow& row,
-                                    const std::string& adapter) {
-    for (const auto* b : boxesWithSerial(analyser, row.serial)) {
-        if (adapterOf(*b) != adapter) continue;
-        const std::vector<TAnalyseBuffer> stations = stationsOf(analyser, *b);
-        const StationChoice choice = chooseStation(stations, row.mac);
-        if (choice.outcome == StationChoice::Outcome::Chosen) return stations[choice.index];
+    bool serialAnswered(std::uint32_t serial) override {
+        for (const auto* b = analyser_.firstBox; b != nullptr; b = b->next)
+            if (serialNames(b->storedRecord, serial)) return true;
+        return false;
     }
-    return std::nullopt;
-}
+
+    std::optional<Verdict> verdict(std::size_t row, const BoxSettings& planned) override {
+        CVelqorinBoxOnNetwork* box = boxOf(row);
+        unsigned char mac[8];
+        const auto* local = box != nullptr ? analyser_.getNetworkInterface(box->getMac(mac)) : nullptr;
+        if (local == nullptr) return std::nullopt;
+        return compatibilityVerdict(*local, planned.ip.data(), planned.mask.data(), planned.addressMode == 1);
+    }
+
+    bool answersPing(const Ipv4& address) override { return ExternPingEx(block(address)); }
+
+    int sendSync(std::size_t row, const std::string& password, const SyncCommand& c) override {
+        CVelqorinBoxOnNetwork* box = boxOf(row);
+        if (box == nullptr) return kCommandNoAnswer;
+        return box->ConfigSynchro(password.c_str(), c.masterMode, c.master, c.floor, false);
+    }
+
+    int sendNetwork(std::size_t row, const std::string& password, const NetworkCommand& c) override {
+        CVelqorinBoxOnNetwork* box = boxOf(row);
+        if (box == nullptr) return kCommandNoAnswer;
+        if (c.addressMode == 0 || c.addressMode == 1)
+            return box->ConfigNetwork(password.c_str(), c.addressMode == 1, block(c.ip), block(c.mask),
+                                      c.neighbourhood, c.restart);
+        // ConfigNetwork knows only DHCP or fixed; a box that keeps the Auto IP, RARP or
+        // other mode it reports gets the same fields written as ConfigNetwork writes them,
+        // its mode byte as it was.
+        TAnalyseBuffer& r = box->storedRecord;
+        r.addressMode = c.addressMode;
+        std::memcpy(r.manualIp, c.ip.data(), 4);
+        std::memcpy(r.manualMask, c.mask.data(), 4);
+        r.neighbourhood = c.neighbourhood ? 1 : 0;
+        std::memset(box->password, 0, sizeof box->password);
+        std::memcpy(box->password, password.data(), std::min(password.size(), kSecretMax));
+        // Send wipes it once the command is out.
+        return box->Send(c.restart, false);
+    }
+
+    std::optional<TAnalyseBuffer> again(const PlanRow& row, const std::string& adapter) override {
+        for (const auto* b : boxesWithSerial(analyser_, row.serial)) {
+            if (adapterOf(*b) != adapter) continue;
+            const std::vector<TAnalyseBuffer> stations = stationsOf(analyser_, *b);
+            const StationChoice choice = chooseStation(stations, row.mac);
+            if (choice.outcome == StationChoice::Outcome::Chosen) return stations[choice.index];
+        }
+        return std::nullopt;
+    }
+
+private:
+    CVelqorinBoxOnNetwork* boxOf(std::size_t row) const {
+        const auto at = boxes_.find(row);
+        return at == boxes_.end() ? nullptr : at->second;
+    }
+
+    const std::vector<std::string>& interfaces_;
+    const SweepStyle style_;
+    CVelqorinNetworkAnalyse analyser_;
+    std::set<std::string> swept_;
+    std::map<std::size_t, CVelqorinBoxOnNetwork*> boxes_;          // by row, this sweep's
+    std::vector<std::unique_ptr<CVelqorinBoxOnNetwork>> stations_;  // records of other stations
+};
 
 std::optional<Secret> commonPassword(bool fromStdin) {
     if (!fromStdin && !haveTerminal()) {
@@ -205,36 +255,6 @@ std::optional<Secret> commonPassword(bool fromStdin) {
     auto text = readSecret("The boxes' password (for the rows without one): ", fromStdin);
     if (!text) std::cerr << "velqorin: no password given; nothing was sent\n";
     return text;
-}
-
-int sendSync(CVelqorinBoxOnNetwork& box, const std::string& password, const SyncCommand& c) {
-    return box.ConfigSynchro(password.c_str(), c.masterMode, c.master, c.floor, false);
-}
-
-int sendNetwork(CVelqorinBoxOnNetwork& box, const std::string& password, const NetworkCommand& c) {
-    if (c.addressMode == 0 || c.addressMode == 1)
-        return box.ConfigNetwork(password.c_str(), c.addressMode == 1, block(c.ip), block(c.mask),
-                                 c.neighbourhood, c.restart);
-    // ConfigNetwork knows only DHCP or fixed; a box that keeps the Auto IP, RARP or other
-    // mode it reports gets the same fields written as ConfigNetwork writes them, its mode
-    // byte as it was.
-    TAnalyseBuffer& r = box.storedRecord;
-    r.addressMode = c.addressMode;
-    std::memcpy(r.manualIp, c.ip.data(), 4);
-    std::memcpy(r.manualMask, c.mask.data(), 4);
-    r.neighbourhood = c.neighbourhood ? 1 : 0;
-    std::memset(box.password, 0, sizeof box.password);
-    std::memcpy(box.password, password.data(), std::min(password.size(), kSecretMax));
-    // Send wipes it once the command is out.
-    return box.Send(c.restart, false);
-}
-
-std::string failureText(int result, const char* command) {
-    if (result == kCommandRefused)
-        return std::string("the box refused the ") + command +
-               " command: wrong password, or the challenge expired";
-    return std::string("no answer to the ") + command +
-           " command within about three seconds, or the adapter could not be used";
 }
 
 // Which row is being worked on, on a terminal only.
@@ -254,10 +274,12 @@ private:
     bool enabled_;
 };
 
-std::string joinedFields(const std::vector<std::string>& fields) {
-    std::string text;
-    for (const auto& f : fields) text += (text.empty() ? "" : "; ") + f;
-    return text;
+// Every problem of the plan, by its line, and nothing sent.
+int planNotUsed(const std::string& path, const std::vector<PlanProblem>& problems) {
+    for (const PlanProblem& p : problems)
+        std::cerr << "velqorin: " << terminalText(path + ": " + problemText(p)) << '\n';
+    std::cerr << "velqorin: the plan is not used; nothing was sent\n";
+    return kBadInput;
 }
 
 }  // namespace
@@ -276,206 +298,39 @@ int apply(const ApplyOptions& o) {
     }
     if (plan.problems.empty() && plan.rows.empty())
         plan.problems.push_back({0, "the plan has a header line but no row"});
-    if (!plan.problems.empty()) {
-        for (const PlanProblem& p : plan.problems)
-            std::cerr << "velqorin: " << terminalText(o.plan + ": " + problemText(p)) << '\n';
-        std::cerr << "velqorin: the plan is not used; nothing was sent\n";
-        return kBadInput;
-    }
+    if (!plan.problems.empty()) return planNotUsed(o.plan, plan.problems);
 
-    CVelqorinNetworkAnalyse analyser;
-    std::set<std::string> swept;
-    const SweepStyle style{false, false, o.requests};
-    if (const int code = sweep(analyser, o.interfaces, swept, style); code != kOk) return code;
-    const std::vector<Ipv4> ownAddresses = workstationAddresses(analyser);
-
-    std::vector<Target> targets;
-    std::vector<Difference> differences;
-    std::vector<PlanProblem> boxProblems;
-    for (const PlanRow& row : plan.rows) {
-        targets.push_back(locate(analyser, row, swept));
-        const Target& t = targets.back();
-        if (!t.box) {
-            differences.emplace_back();
-            continue;
-        }
-        const BoxSettings now = settingsOf(t.box->storedRecord);
-        differences.push_back(differenceOf(row, now));
-        if (auto why = keptAddressProblem(row, now, ownAddresses)) boxProblems.push_back({row.line, *why});
-        if (row.master) {
-            bool seen = false;
-            for (const auto* b = analyser.firstBox; b != nullptr; b = b->next)
-                seen = seen || serialNames(b->storedRecord, *row.master);
-            if (!seen)
-                std::cerr << "velqorin: line " << row.line << ": no box with serial number "
-                          << *row.master << " answered this sweep; box "
-                          << terminalText(row.serial) << " is to follow it all the same\n";
-        }
-    }
-    if (!boxProblems.empty()) {
-        for (const PlanProblem& p : boxProblems)
-            std::cerr << "velqorin: " << terminalText(o.plan + ": " + problemText(p)) << '\n';
-        std::cerr << "velqorin: the plan is not used; nothing was sent\n";
-        return kBadInput;
-    }
+    AnalyserSite site(o.interfaces, o.requests);
+    if (const int code = site.sweep(); code != kOk) return code;
+    const Preparation prepared = prepare(site, plan);
+    for (const std::string& warning : prepared.warnings) std::cerr << "velqorin: " << warning << '\n';
+    if (!prepared.problems.empty()) return planNotUsed(o.plan, prepared.problems);
 
     if (o.dryRun) {
-        std::vector<DryRunRow> rows;
-        for (std::size_t i = 0; i < plan.rows.size(); ++i) {
-            const PlanRow& row = plan.rows[i];
-            const Target& t = targets[i];
-            DryRunRow r;
-            r.line = row.line;
-            r.serial = row.serial;
-            r.missing = t.missing;
-            r.detail = t.detail;
-            if (!t.box) {
-                r.planned = askedText(row);
-                rows.push_back(std::move(r));
-                continue;
-            }
-            const BoxSettings now = settingsOf(t.box->storedRecord);
-            const BoxSettings planned = plannedSettings(row, now);
-            r.now = settingsText(now);
-            r.planned = settingsText(planned);
-            r.changes = differences[i].fields;
-            unsigned char mac[8];
-            if (const auto* local = analyser.getNetworkInterface(t.box->getMac(mac)))
-                r.verdict = compatibilityVerdict(*local, planned.ip.data(), planned.mask.data(),
-                                                 planned.addressMode == 1);
-            else
-                r.detail = "the workstation interface it answered on is unknown";
-            rows.push_back(std::move(r));
-        }
+        const std::vector<DryRunRow> rows = dryRun(site, plan, prepared);
         std::cout << (o.json ? dryRunJson(rows) : dryRunTable(rows));
         return kOk;
     }
 
     // One password for the rows that have none, asked before the first command.
     std::optional<Secret> common;
-    for (std::size_t i = 0; i < plan.rows.size() && !common; ++i)
-        if (!differences[i].empty() && !plan.rows[i].password) {
-            common = commonPassword(o.passwordStdin);
-            if (!common) return kBadInput;
-        }
+    if (needsCommonPassword(plan, prepared) && !(common = commonPassword(o.passwordStdin))) return kBadInput;
     for (std::size_t i = 0; i < plan.rows.size(); ++i) {
         const std::string* password = plan.rows[i].password ? &*plan.rows[i].password : common ? &common->text() : nullptr;
-        if (!differences[i].empty() && password && password->size() > kSecretMax)
+        if (!prepared.differences[i].empty() && password && password->size() > kSecretMax)
             std::cerr << "velqorin: line " << plan.rows[i].line << ": a box reads only the first "
                       << kSecretMax << " characters of a password\n";
     }
 
-    std::vector<RowOutcome> outcomes;
-    std::vector<std::size_t> sent;        // rows whose commands were all accepted
-    std::vector<std::size_t> unanswered;  // rows whose last command got no answer
+    Sending sending;
     {
         RowProgress progress;
-        for (std::size_t i = 0; i < plan.rows.size(); ++i) {
-            const PlanRow& row = plan.rows[i];
-            const Target& t = targets[i];
-            const Difference& d = differences[i];
-            RowOutcome& out = outcomes.emplace_back();
-            out.line = row.line;
-            out.serial = row.serial;
-            out.asked = askedText(row);
-            if (t.missing) {
-                out.result = *t.missing;
-                out.detail = t.detail;
-                continue;
-            }
-            if (d.empty()) {
-                out.result = RowResult::Unchanged;
-                continue;
-            }
-            progress.show("line " + std::to_string(row.line) + ": box " + terminalText(row.serial) + " (" +
-                          std::to_string(i + 1) + " of " + std::to_string(plan.rows.size()) + ")");
-            if (d.network && d.newAddress && ExternPingEx(block(d.network->ip))) {
-                const std::string ip = ipText(d.network->ip.data());
-                if (!o.force) {
-                    out.result = RowResult::AddressInUse;
-                    out.detail = ip + " answers a ping; nothing sent (--force sends all the same)";
-                    continue;
-                }
-                out.detail = ip + " answers a ping; sent all the same (--force)";
-            }
-            const std::string& password = row.password ? *row.password : common->text();
-            int result = kCommandAccepted;
-            // The synchronisation first: a box that restarts for its network settings would
-            // not hear a command right after.
-            if (d.sync) {
-                out.sent.push_back("sync");
-                result = sendSync(*t.box, password, *d.sync);
-                if (result != kCommandAccepted)
-                    out.detail = failureText(result, "synchronisation");
-            }
-            if (result == kCommandAccepted && d.network) {
-                out.sent.push_back(d.network->restart ? "network+restart" : "network");
-                result = sendNetwork(*t.box, password, *d.network);
-                if (result != kCommandAccepted)
-                    out.detail = failureText(result, "network") +
-                                 (d.sync ? "; it took the synchronisation settings" : "");
-            }
-            if (result != kCommandAccepted) {
-                out.result = result == kCommandRefused ? RowResult::Refused : RowResult::NoAnswer;
-                if (result != kCommandRefused) unanswered.push_back(i);
-                continue;
-            }
-            sent.push_back(i);
-        }
+        sending = send(site, plan, prepared, common ? &common->text() : nullptr, o.force,
+                       [&progress](const std::string& row) { progress.show(row); });
     }
-
-    if (!sent.empty() || !unanswered.empty()) {
-        // Box pointers of the first sweep are gone from here on.
-        std::set<std::string> sweptAgain;
-        const int code = sweep(analyser, o.interfaces, sweptAgain, style);
-        // A box that reports exactly what was asked took the command: its answer, not the
-        // command, was lost on the way.
-        if (code == kOk)
-            for (const std::size_t i : unanswered) {
-                const auto record = again(analyser, plan.rows[i], targets[i].adapter);
-                if (!record || !differenceOf(plan.rows[i], settingsOf(*record)).empty()) continue;
-                RowOutcome& out = outcomes[i];
-                out.result = RowResult::Done;
-                out.answerLost = true;
-                out.detail = "no answer came, but the box reports the settings asked: the answer "
-                             "was lost on the way";
-            }
-        for (const std::size_t i : sent) {
-            const PlanRow& row = plan.rows[i];
-            RowOutcome& out = outcomes[i];
-            const Difference& asked = differences[i];
-            auto add = [&out](const std::string& note) {
-                out.detail += (out.detail.empty() ? "" : "; ") + note;
-            };
-            out.result = RowResult::NotConfirmed;
-            if (code != kOk) {
-                add("the verification sweep failed");
-                continue;
-            }
-            const auto record = again(analyser, row, targets[i].adapter);
-            if (!record) {
-                add("accepted, but did not answer the verification sweep" +
-                    std::string(row.restart && asked.network
-                                    ? " (it was restarting: run the plan again to check it)"
-                                    : ""));
-                continue;
-            }
-            const Difference left = differenceOf(row, settingsOf(*record));
-            if (!left.empty()) {
-                add("accepted, but reports other settings (reported -> asked): " +
-                    joinedFields(left.fields));
-                continue;
-            }
-            out.result = RowResult::Done;
-            if (asked.network && !row.restart &&
-                std::any_of(asked.fields.begin(), asked.fields.end(),
-                            [](const std::string& f) { return f.rfind("neighbourhood", 0) == 0; }))
-                add("the neighbourhood visibility takes effect when the box restarts");
-        }
-    }
-
-    std::cout << (o.json ? outcomeJson(outcomes) : outcomeTable(outcomes));
-    return outcomeExitCode(outcomes);
+    confirm(site, plan, prepared, sending);
+    std::cout << (o.json ? outcomeJson(sending.outcomes) : outcomeTable(sending.outcomes));
+    return outcomeExitCode(sending.outcomes);
 }
 
 }  // namespace velqorin::cli

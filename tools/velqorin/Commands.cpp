@@ -231,41 +231,30 @@ int findBox(CVelqorinNetworkAnalyse& analyser, const BoxTarget& target, FoundBox
     if (const int code = sweep(analyser, target.interfaces, swept, {false, false, target.requests});
         code != kOk)
         return code;
-    const auto found = boxesWithSerial(analyser, target.serial);
-    if (found.empty())
-        return fail(kNotFound, "no box with serial number " + target.serial +
-                                   " answered (adapters swept: " + joined(swept) + ")");
-    if (found.size() > 1) {
-        std::set<std::string> where;
-        for (auto* b : found) {
-            char name[CVelqorinBoxOnNetwork::kAdapterNameSize];
-            where.insert(b->getInterfaceName(name));
-        }
-        return fail(kAmbiguous, "box " + target.serial + " answers on " + joined(where) +
-                                    "; choose one with --interface");
-    }
-    CVelqorinBoxOnNetwork* box = found.front();
-    const std::vector<TAnalyseBuffer> stations = stationsOf(analyser, *box);
-    const StationChoice choice = chooseStation(stations, mac);
-    char adapter[CVelqorinBoxOnNetwork::kAdapterNameSize];
-    box->getInterfaceName(adapter);
-    switch (choice.outcome) {
-        case StationChoice::Outcome::Several:
-            return fail(kAmbiguous, "box " + target.serial + " answers on " + adapter + " from " +
-                                        std::to_string(stations.size()) + " stations (" +
-                                        stationMacs(stations) +
+    const BoxLookup found = lookUpBox(analyser, target.serial, mac);
+    switch (found.outcome) {
+        case BoxLookup::Outcome::NotFound:
+            return fail(kNotFound, "no box with serial number " + target.serial +
+                                       " answered (adapters swept: " + joined(swept) + ")");
+        case BoxLookup::Outcome::OnSeveralAdapters:
+            return fail(kAmbiguous, "box " + target.serial + " answers on " +
+                                        joinedText(found.adapters, ", ") + "; choose one with --interface");
+        case BoxLookup::Outcome::FromSeveralStations:
+            return fail(kAmbiguous, "box " + target.serial + " answers on " + found.adapter + " from " +
+                                        std::to_string(found.stations.size()) + " stations (" +
+                                        stationMacs(found.stations) +
                                         "): two boxes share this serial number, or one answers "
                                         "in its name; name the box with --mac");
-        case StationChoice::Outcome::NoSuchMac:
+        case BoxLookup::Outcome::NotFromThatMac:
             return fail(kNotFound, "box " + target.serial + " did not answer from " + target.mac +
-                                       " (it answered from " + stationMacs(stations) + ")");
-        case StationChoice::Outcome::Chosen:
+                                       " (it answered from " + stationMacs(found.stations) + ")");
+        case BoxLookup::Outcome::Found:
             break;
     }
-    chosen.box = box;
-    if (choice.index > 0) {
-        chosen.station = std::make_unique<CVelqorinBoxOnNetwork>(nullptr, &stations[choice.index],
-                                                                 box->adapterName);
+    chosen.box = found.box;
+    if (found.station) {
+        chosen.station = std::make_unique<CVelqorinBoxOnNetwork>(nullptr, &*found.station,
+                                                                 found.box->adapterName);
         chosen.box = chosen.station.get();
     }
     return kOk;

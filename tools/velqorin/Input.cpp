@@ -92,6 +92,44 @@ std::string stationMacs(const std::vector<TAnalyseBuffer>& stations) {
     return text;
 }
 
+std::string adapterOf(const CVelqorinBoxOnNetwork& box) {
+    char name[CVelqorinBoxOnNetwork::kAdapterNameSize];
+    return box.getInterfaceName(name);
+}
+
+BoxLookup lookUpBox(const CVelqorinNetworkAnalyse& analyser, std::string_view serial,
+                    const std::optional<Mac>& mac) {
+    BoxLookup found;
+    const auto boxes = boxesWithSerial(analyser, serial);
+    if (boxes.empty()) return found;
+    if (boxes.size() > 1) {
+        found.outcome = BoxLookup::Outcome::OnSeveralAdapters;
+        for (const auto* b : boxes) found.adapters.push_back(adapterOf(*b));
+        std::sort(found.adapters.begin(), found.adapters.end());
+        found.adapters.erase(std::unique(found.adapters.begin(), found.adapters.end()), found.adapters.end());
+        return found;
+    }
+    found.box = boxes.front();
+    found.adapter = adapterOf(*found.box);
+    std::vector<TAnalyseBuffer> stations = stationsOf(analyser, *found.box);
+    const StationChoice choice = chooseStation(stations, mac);
+    switch (choice.outcome) {
+        case StationChoice::Outcome::Several:
+            found.outcome = BoxLookup::Outcome::FromSeveralStations;
+            break;
+        case StationChoice::Outcome::NoSuchMac:
+            found.outcome = BoxLookup::Outcome::NotFromThatMac;
+            break;
+        case StationChoice::Outcome::Chosen:
+            found.outcome = BoxLookup::Outcome::Found;
+            if (choice.index > 0) found.station = stations[choice.index];
+            return found;
+    }
+    found.box = nullptr;
+    found.stations = std::move(stations);
+    return found;
+}
+
 std::vector<TAnalyseBuffer> stationsOf(const CVelqorinNetworkAnalyse& analyser,
                                        const CVelqorinBoxOnNetwork& box) {
     std::vector<TAnalyseBuffer> stations(16);

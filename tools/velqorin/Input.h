@@ -53,4 +53,22 @@ std::string stationMacs(const std::vector<TAnalyseBuffer>& stations);
 std::vector<TAnalyseBuffer> stationsOf(const CVelqorinNetworkAnalyse& analyser,
                                        const CVelqorinBoxOnNetwork& box);
 
+// The one box a serial number names in the last sweep, and, when several stations answer
+// with it on its adapter, the one `mac` names. configure, sync, unlock and apply all find
+// their box so; each says in its own words what to do when it is not one.
+struct BoxLookup {
+    enum class Outcome { Found, NotFound, OnSeveralAdapters, FromSeveralStations, NotFromThatMac };
+    Outcome outcome = Outcome::NotFound;
+    CVelqorinBoxOnNetwork* box = nullptr;  // Found: the listed box
+    // Found, when `mac` chose another station than the listed box's: that station's record.
+    std::optional<TAnalyseBuffer> station;
+    std::string adapter;                   // where it answered
+    std::vector<std::string> adapters;     // OnSeveralAdapters, in name order
+    std::vector<TAnalyseBuffer> stations;  // FromSeveralStations, NotFromThatMac
+};
+BoxLookup lookUpBox(const CVelqorinNetworkAnalyse& analyser, std::string_view serial,
+                    const std::optional<Mac>& mac);
+// The identifier of the adapter a box answered on ("eth1").
+std::string adapterOf(const CVelqorinBoxOnNetwork& box);
+
 }  // namespace velqorin::cli

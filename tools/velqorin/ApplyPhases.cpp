@@ -1,0 +1,190 @@
+#include "ApplyPhases.h"
+
+#include <algorithm>
+
+#include "Commands.h"
+#include "SafeText.h"
+#include "velqorin/NetworkAnalyse.h"
+
+namespace velqorin::cli {
+namespace {
+
+std::string failureText(int result, const char* command) {
+    if (result == kCommandRefused)
+        return std::string("the box refused the ") + command +
+               " command: wrong password, or the challenge expired";
+    return std::string("no answer to the ") + command +
+           " command within about three seconds, or the adapter could not be used";
+}
+
+std::string joinedFields(const std::vector<std::string>& fields) {
+    std::string text;
+    for (const auto& f : fields) text += (text.empty() ? "" : "; ") + f;
+    return text;
+}
+
+void addDetail(RowOutcome& out, const std::string& note) {
+    out.detail += (out.detail.empty() ? "" : "; ") + note;
+}
+
+}  // namespace
+
+Preparation prepare(SiteActions& site, const Plan& plan) {
+    Preparation p;
+    const std::vector<Ipv4> ownAddresses = site.workstationAddresses();
+    for (std::size_t i = 0; i < plan.rows.size(); ++i) {
+        const PlanRow& row = plan.rows[i];
+        p.targets.push_back(site.locate(i, row));
+        const Located& t = p.targets.back();
+        if (!t.record) {
+            p.differences.emplace_back();
+            continue;
+        }
+        const BoxSettings now = settingsOf(*t.record);
+        p.differences.push_back(differenceOf(row, now));
+        if (auto why = keptAddressProblem(row, now, ownAddresses)) p.problems.push_back({row.line, *why});
+        if (row.master && !site.serialAnswered(*row.master))
+            p.warnings.push_back("line " + std::to_string(row.line) + ": no box with serial number " +
+                                 std::to_string(*row.master) + " answered this sweep; box " +
+                                 terminalText(row.serial) + " is to follow it all the same");
+    }
+    return p;
+}
+
+std::vector<DryRunRow> dryRun(SiteActions& site, const Plan& plan, const Preparation& prepared) {
+    std::vector<DryRunRow> rows;
+    for (std::size_t i = 0; i < plan.rows.size(); ++i) {
+        const PlanRow& row = plan.rows[i];
+        const Located& t = prepared.targets[i];
+        DryRunRow r;
+        r.line = row.line;
+        r.serial = row.serial;
+        r.missing = t.missing;
+        r.detail = t.detail;
+        if (!t.record) {
+            r.planned = askedText(row);
+            rows.push_back(std::move(r));
+            continue;
+        }
+        const BoxSettings now = settingsOf(*t.record);
+        const BoxSettings planned = plannedSettings(row, now);
+        r.now = settingsText(now);
+        r.planned = settingsText(planned);
+        r.changes = prepared.differences[i].fields;
+        r.verdict = site.verdict(i, planned);
+        if (!r.verdict) r.detail = "the workstation interface it answered on is unknown";
+        rows.push_back(std::move(r));
+    }
+    return rows;
+}
+
+bool needsCommonPassword(const Plan& plan, const Preparation& prepared) {
+    for (std::size_t i = 0; i < plan.rows.size(); ++i)
+        if (!prepared.differences[i].empty() && !plan.rows[i].password) return true;
+    return false;
+}
+
+Sending send(SiteActions& site, const Plan& plan, const Preparation& prepared,
+             const std::string* common, bool force,
+             const std::function<void(const std::string&)>& progress) {
+    Sending s;
+    for (std::size_t i = 0; i < plan.rows.size(); ++i) {
+        const PlanRow& row = plan.rows[i];
+        const Located& t = prepared.targets[i];
+        const Difference& d = prepared.differences[i];
+        RowOutcome& out = s.outcomes.emplace_back();
+        out.line = row.line;
+        out.serial = row.serial;
+        out.asked = askedText(row);
+        if (t.missing) {
+            out.result = *t.missing;
+            out.detail = t.detail;
+            continue;
+        }
+        if (d.empty()) {
+            out.result = RowResult::Unchanged;
+            continue;
+        }
+        if (progress)
+            progress("line " + std::to_string(row.line) + ": box " + terminalText(row.serial) + " (" +
+                     std::to_string(i + 1) + " of " + std::to_string(plan.rows.size()) + ")");
+        if (d.network && d.newAddress && site.answersPing(d.network->ip)) {
+            const std::string ip = ipText(d.network->ip.data());
+            if (!force) {
+                out.result = RowResult::AddressInUse;
+                out.detail = ip + " answers a ping; nothing sent (--force sends all the same)";
+                continue;
+            }
+            out.detail = ip + " answers a ping; sent all the same (--force)";
+        }
+        const std::string& password = row.password ? *row.password : *common;
+        int result = kCommandAccepted;
+        if (d.sync) {
+            out.sent.push_back("sync");
+            result = site.sendSync(i, password, *d.sync);
+            if (result != kCommandAccepted) out.detail = failureText(result, "synchronisation");
+        }
+        if (result == kCommandAccepted && d.network) {
+            out.sent.push_back(d.network->restart ? "network+restart" : "network");
+            result = site.sendNetwork(i, password, *d.network);
+            if (result != kCommandAccepted)
+                out.detail = failureText(result, "network") +
+                             (d.sync ? "; it took the synchronisation settings" : "");
+        }
+        if (result != kCommandAccepted) {
+            out.result = result == kCommandRefused ? RowResult::Refused : RowResult::NoAnswer;
+            if (result != kCommandRefused) s.unanswered.push_back(i);
+            continue;
+        }
+        s.sent.push_back(i);
+    }
+    return s;
+}
+
+void confirm(SiteActions& site, const Plan& plan, const Preparation& prepared, Sending& s) {
+    if (s.sent.empty() && s.unanswered.empty()) return;
+    const int code = site.sweep();
+    // A box that reports exactly what was asked took the command: its answer, not the
+    // command, was lost on the way.
+    if (code == kOk)
+        for (const std::size_t i : s.unanswered) {
+            const auto record = site.again(plan.rows[i], prepared.targets[i].adapter);
+            if (!record || !differenceOf(plan.rows[i], settingsOf(*record)).empty()) continue;
+            RowOutcome& out = s.outcomes[i];
+            out.result = RowResult::Done;
+            out.answerLost = true;
+            out.detail = "no answer came, but the box reports the settings asked: the answer was "
+                         "lost on the way";
+        }
+    for (const std::size_t i : s.sent) {
+        const PlanRow& row = plan.rows[i];
+        RowOutcome& out = s.outcomes[i];
+        const Difference& asked = prepared.differences[i];
+        out.result = RowResult::NotConfirmed;
+        if (code != kOk) {
+            addDetail(out, "the verification sweep failed");
+            continue;
+        }
+        const auto record = site.again(row, prepared.targets[i].adapter);
+        if (!record) {
+            addDetail(out, "accepted, but did not answer the verification sweep" +
+                               std::string(row.restart && asked.network
+                                               ? " (it was restarting: run the plan again to check it)"
+                                               : ""));
+            continue;
+        }
+        const Difference left = differenceOf(row, settingsOf(*record));
+        if (!left.empty()) {
+            addDetail(out, "accepted, but reports other settings (reported -> asked): " +
+                               joinedFields(left.fields));
+            continue;
+        }
+        out.result = RowResult::Done;
+        if (asked.network && !row.restart &&
+            std::any_of(asked.fields.begin(), asked.fields.end(),
+                        [](const std::string& f) { return f.rfind("neighbourhood", 0) == 0; }))
+            addDetail(out, "the neighbourhood visibility takes effect when the box restarts");
+    }
+}
+
+}  // namespace velqorin::cli
