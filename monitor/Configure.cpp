@@ -1,4 +1,5 @@
 #include "Configure.h"
+#include "velqorin/Address.h"
 
 #include <netinet/in.h>
 
@@ -35,8 +36,7 @@ public:
 };
 
 QString dotted(const sockaddr_storage& address) {
-    return QString::fromStdString(
-        velqorin::ipText(reinterpret_cast<const std::uint8_t*>(&address) + 4));
+    return QString::fromStdString(velqorin::blockText(address));
 }
 
 sockaddr_storage socketAddress(const TphIPAddress::Octets& octets) {

@@ -1,4 +1,5 @@
 #include "Apply.h"
+#include "velqorin/Address.h"
 
 #include <string.h>
 #include <sys/stat.h>
@@ -90,16 +91,11 @@ struct PasswordsWiped {
 
 Ipv4 addressIn(const sockaddr_storage& block) {
     Ipv4 ip;
-    std::memcpy(ip.data(), reinterpret_cast<const std::uint8_t*>(&block) + 4, 4);
+    std::memcpy(ip.data(), blockAddress(block), 4);
     return ip;
 }
 
-sockaddr_storage block(const Ipv4& ip) {
-    sockaddr_storage s{};
-    s.ss_family = AF_INET;
-    std::memcpy(reinterpret_cast<std::uint8_t*>(&s) + 4, ip.data(), 4);
-    return s;
-}
+sockaddr_storage block(const Ipv4& ip) { return ipv4Block(ip.data()); }
 
 std::vector<Ipv4> workstationAddresses(const CVelqorinNetworkAnalyse& analyser) {
     std::vector<Ipv4> addresses;

@@ -1,4 +1,5 @@
 #include "BoxReport.h"
+#include "velqorin/Address.h"
 
 #include <netinet/in.h>
 
@@ -47,9 +48,7 @@ std::string syncShown(const BoxRow& r) {
     return "follows " + std::to_string(r.syncMaster) + ", floor " + std::to_string(r.syncFloor);
 }
 
-std::string blockIp(const sockaddr_storage& block) {
-    return ipText(reinterpret_cast<const std::uint8_t*>(&block) + 4);
-}
+std::string blockIp(const sockaddr_storage& block) { return blockText(block); }
 
 
 std::string boxCount(std::size_t n) {

@@ -1,4 +1,5 @@
 #include "Commands.h"
+#include "velqorin/Address.h"
 
 #include <arpa/inet.h>
 #include <unistd.h>
@@ -332,12 +333,7 @@ bool goOn(const std::string& question, bool yes) {
     return confirm(question + " Continue?");
 }
 
-sockaddr_storage block(const std::uint8_t* ip) {
-    sockaddr_storage s{};
-    s.ss_family = AF_INET;
-    std::memcpy(reinterpret_cast<std::uint8_t*>(&s) + 4, ip, 4);
-    return s;
-}
+sockaddr_storage block(const std::uint8_t* ip) { return ipv4Block(ip); }
 
 }  // namespace
 

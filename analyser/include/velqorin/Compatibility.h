@@ -6,6 +6,7 @@
 #include <cstring>
 #include <optional>
 
+#include "velqorin/Address.h"
 #include "velqorin/NetworkInterface.h"
 
 namespace velqorin {
@@ -33,8 +34,7 @@ struct AddressPair {
 inline AddressPair interfacePair(const CVelqorinNetworkInterface& local, int index) {
     sockaddr_storage a{}, k{};
     local.getIpAddress(index, &a, &k);
-    return {ipValue(reinterpret_cast<const std::uint8_t*>(&a) + 4),
-            ipValue(reinterpret_cast<const std::uint8_t*>(&k) + 4)};
+    return {ipValue(blockAddress(a)), ipValue(blockAddress(k))};
 }
 
 // Whether `address` is one of the interface's own addresses.

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "link/Ping.h"
+#include "velqorin/Address.h"
 #include "velqorin/Extern.h"
 #include "velqorin/NetworkAnalyse.h"
 
@@ -38,9 +39,7 @@ void dotted(const std::uint8_t* address, char* text) {
     std::snprintf(text, 16, "%u.%u.%u.%u", address[0], address[1], address[2], address[3]);
 }
 
-const std::uint8_t* ipv4Bytes(const sockaddr_storage& block) {
-    return reinterpret_cast<const std::uint8_t*>(&block) + 4;
-}
+const std::uint8_t* ipv4Bytes(const sockaddr_storage& block) { return velqorin::blockAddress(block); }
 
 }  // namespace
 

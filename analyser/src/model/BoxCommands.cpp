@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "model/BoxIndex.h"
+#include "velqorin/Address.h"
 #include "link/Link.h"
 #include "model/Response.h"
 #include "velqorin/BoxOnNetwork.h"
@@ -28,7 +29,7 @@ void keepPassword(CVelqorinBoxOnNetwork& box, const char* text, std::size_t max)
 
 void copyAddress(std::uint8_t (&field)[4], const sockaddr_storage& address) {
     // bytes 4 to 7 of an IPv4 socket address, whatever its family field says
-    std::memcpy(field, reinterpret_cast<const std::uint8_t*>(&address) + 4, 4);
+    std::memcpy(field, blockAddress(address), 4);
 }
 
 }  // namespace
