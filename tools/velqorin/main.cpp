@@ -36,37 +36,52 @@ void addTarget(CLI::App* command, BoxTarget& target, const char* secret) {
         ->type_name("MAC");
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    CLI::App app{"Find Velqorin boxes on the local network and set them up."};
-    app.require_subcommand(1);
-    app.footer(kExitCodesHelp);
-
+// What the command line asked for: each subcommand's options and whether it was chosen.
+struct Invocation {
     ScanOptions scanOptions;
-    auto* scanCommand = app.add_subcommand("scan", "Sweep the Ethernet adapters and list every box that answers");
-    scanCommand->add_option("-i,--interface", scanOptions.interfaces,
+    int watchSeconds = 0;
+    bool interfacesJson = false;
+    std::string address;
+    ConfigureOptions configureOptions;
+    std::string neighbourhood;
+    SyncOptions syncOptions;
+    ApplyOptions applyOptions;
+    BoxTarget unlockTarget;
+
+    CLI::App* scanCommand = nullptr;
+    CLI::Option* watchOption = nullptr;
+    CLI::App* interfacesCommand = nullptr;
+    CLI::App* diagCommand = nullptr;
+    CLI::App* pingCommand = nullptr;
+    CLI::App* configureCommand = nullptr;
+    CLI::App* syncCommand = nullptr;
+    CLI::App* applyCommand = nullptr;
+    CLI::App* unlockCommand = nullptr;
+};
+
+void addScan(CLI::App& app, Invocation& in) {
+    auto* scanCommand = in.scanCommand = app.add_subcommand("scan", "Sweep the Ethernet adapters and list every box that answers");
+    scanCommand->add_option("-i,--interface", in.scanOptions.interfaces,
                             "Sweep only this adapter (may be repeated)");
-    auto* jsonFlag = scanCommand->add_flag("--json", scanOptions.json, "One JSON record per box");
-    scanCommand->add_flag("--csv", scanOptions.csv,
+    auto* jsonFlag = scanCommand->add_flag("--json", in.scanOptions.json, "One JSON record per box");
+    scanCommand->add_flag("--csv", in.scanOptions.csv,
                           "CSV with a header line; a cell that a spreadsheet would run as a "
                           "formula (beginning with =, +, - or @) gets a leading '")->excludes(jsonFlag);
-    scanCommand->add_flag("--dial-up", scanOptions.dialUp,
+    scanCommand->add_flag("--dial-up", in.scanOptions.dialUp,
                           "Also ask the boxes behind the active point-to-point (dial-up) links, "
                           "over TCP port 5000");
-    scanCommand->add_flag("--sync", scanOptions.sync,
+    scanCommand->add_flag("--sync", in.scanOptions.sync,
                           "List the synchronisation chains instead: each master, then its "
                           "followers by floor and serial number, masters in serial order");
-    scanCommand->add_flag("--one-by-one", scanOptions.oneByOne,
+    scanCommand->add_flag("--one-by-one", in.scanOptions.oneByOne,
                           "Listen to one adapter after the other (about 3 s each), as programs "
                           "using the library's ExternAnalyse do, instead of all at once");
-    scanCommand->add_flag("-v,--verbose", scanOptions.verbose,
+    scanCommand->add_flag("-v,--verbose", in.scanOptions.verbose,
                           "Tell on standard error how many replies each adapter gave and how "
                           "many frames it lost because its capture buffer was full");
-    int watchSeconds = 0;
-    auto* watchOption =
+    in.watchOption =
         scanCommand
-            ->add_option("--watch", watchSeconds,
+            ->add_option("--watch", in.watchSeconds,
                          "Sweep every SECONDS (default 10) until Ctrl+C and print one line per "
                          "change, time-stamped: a box that appeared, went, or changed address, "
                          "mode, neighbourhood, version or synchronisation (with --json one JSON "
@@ -75,61 +90,67 @@ int main(int argc, char** argv) {
             ->default_str(std::to_string(kWatchDefaultSeconds))
             ->type_name("[SECONDS]")
             ->check(CLI::Range(1, kWatchMaxSeconds));
-    watchOption->excludes(scanCommand->get_option("--csv"))
+    in.watchOption->excludes(scanCommand->get_option("--csv"))
         ->excludes(scanCommand->get_option("--sync"));
-    addRequests(scanCommand, scanOptions.requests)
+    addRequests(scanCommand, in.scanOptions.requests)
         ->excludes(scanCommand->get_option("--one-by-one"));
     scanCommand
-        ->add_option("--gone-after", scanOptions.goneAfter,
+        ->add_option("--gone-after", in.scanOptions.goneAfter,
                      "With --watch: report a box as gone only once it has been missing from K "
                      "sweeps in a row (default 2), so that one lost reply does not make it "
                      "come and go")
         ->type_name("K")
         ->check(CLI::Range(1, 1000))
-        ->needs(watchOption);
+        ->needs(in.watchOption);
 
-    bool interfacesJson = false;
-    auto* interfacesCommand =
+}
+
+void addInspection(CLI::App& app, Invocation& in) {
+    in.interfacesCommand =
         app.add_subcommand("interfaces", "List the workstation's interfaces as the sweep records them");
-    interfacesCommand->add_flag("--json", interfacesJson, "As JSON");
+    in.interfacesCommand->add_flag("--json", in.interfacesJson, "As JSON");
 
-    auto* diagCommand = app.add_subcommand(
+    in.diagCommand = app.add_subcommand(
         "diag", "Print the network diagnostic reports: host parameters, adapters, dial-up links");
 
-    std::string address;
-    auto* pingCommand = app.add_subcommand("ping", "Send one ICMP echo and wait 500 ms for it");
-    pingCommand->add_option("address", address, "IPv4 address, dotted")->required();
+    in.pingCommand = app.add_subcommand("ping", "Send one ICMP echo and wait 500 ms for it");
+    in.pingCommand->add_option("address", in.address, "IPv4 address, dotted")->required();
 
-    ConfigureOptions configureOptions;
-    auto* configureCommand = app.add_subcommand(
+}
+
+void addConfigure(CLI::App& app, Invocation& in) {
+    auto* configureCommand = in.configureCommand = app.add_subcommand(
         "configure", "Give a box DHCP or a fixed address, after checking it fits the workstation's network");
-    addTarget(configureCommand, configureOptions.target, "password");
-    auto* dhcpFlag = configureCommand->add_flag("--dhcp", configureOptions.dhcp, "Use DHCP");
-    auto* ipOption = configureCommand->add_option("--ip", configureOptions.ip, "Fixed address");
-    auto* maskOption = configureCommand->add_option("--mask", configureOptions.mask, "Subnet mask of the fixed address");
+    addTarget(configureCommand, in.configureOptions.target, "password");
+    auto* dhcpFlag = configureCommand->add_flag("--dhcp", in.configureOptions.dhcp, "Use DHCP");
+    auto* ipOption = configureCommand->add_option("--ip", in.configureOptions.ip, "Fixed address");
+    auto* maskOption = configureCommand->add_option("--mask", in.configureOptions.mask, "Subnet mask of the fixed address");
     ipOption->needs(maskOption)->excludes(dhcpFlag);
     maskOption->needs(ipOption);
-    std::string neighbourhood;
-    configureCommand->add_option("--neighbourhood", neighbourhood,
+    configureCommand->add_option("--neighbourhood", in.neighbourhood,
                                  "Appear in the network neighbourhood: on or off (default: as now)")
         ->check(CLI::IsMember({"on", "off"}));
-    configureCommand->add_flag("--restart", configureOptions.restart, "Restart the box afterwards");
-    configureCommand->add_flag("-y,--yes", configureOptions.yes, "Go on without asking when the settings look doubtful");
+    configureCommand->add_flag("--restart", in.configureOptions.restart, "Restart the box afterwards");
+    configureCommand->add_flag("-y,--yes", in.configureOptions.yes, "Go on without asking when the settings look doubtful");
 
-    SyncOptions syncOptions;
-    auto* syncCommand = app.add_subcommand("sync", "Make a box a synchronisation master or a follower");
-    addTarget(syncCommand, syncOptions.target, "password");
-    auto* masterFlag = syncCommand->add_flag("--master", syncOptions.master, "Make the box a master");
-    auto* followOption = syncCommand->add_option("--follow", syncOptions.follow,
+}
+
+void addSync(CLI::App& app, Invocation& in) {
+    auto* syncCommand = in.syncCommand = app.add_subcommand("sync", "Make a box a synchronisation master or a follower");
+    addTarget(syncCommand, in.syncOptions.target, "password");
+    auto* masterFlag = syncCommand->add_flag("--master", in.syncOptions.master, "Make the box a master");
+    auto* followOption = syncCommand->add_option("--follow", in.syncOptions.follow,
                                                  "Serial number of the master to follow");
-    auto* floorOption = syncCommand->add_option("--floor", syncOptions.floor,
+    auto* floorOption = syncCommand->add_option("--floor", in.syncOptions.floor,
                                                 "Floor in the chain: -5 to -1 or 1 to 5");
     followOption->needs(floorOption)->excludes(masterFlag);
     floorOption->needs(followOption);
-    syncCommand->add_flag("--now", syncOptions.now, "Synchronise at once");
+    syncCommand->add_flag("--now", in.syncOptions.now, "Synchronise at once");
 
-    ApplyOptions applyOptions;
-    auto* applyCommand = app.add_subcommand(
+}
+
+void addApply(CLI::App& app, Invocation& in) {
+    auto* applyCommand = in.applyCommand = app.add_subcommand(
         "apply",
         "Commission many boxes from one CSV plan: check the whole plan, sweep once, send each "
         "box only what differs, then sweep again to confirm");
@@ -142,47 +163,74 @@ int main(int argc, char** argv) {
         "once. Each row ends as one of: done, unchanged, not found, ambiguous, address in "
         "use, refused, no answer, not confirmed.\n" +
         kApplyExitCodesHelp);
-    applyCommand->add_option("plan", applyOptions.plan, "The plan: a CSV file with a header line")
+    applyCommand->add_option("plan", in.applyOptions.plan, "The plan: a CSV file with a header line")
         ->required()
         ->type_name("PLAN");
-    applyCommand->add_option("-i,--interface", applyOptions.interfaces,
+    applyCommand->add_option("-i,--interface", in.applyOptions.interfaces,
                              "Sweep only this adapter (may be repeated); needed for a box that "
                              "answers on several");
-    applyCommand->add_flag("--dry-run", applyOptions.dryRun,
+    applyCommand->add_flag("--dry-run", in.applyOptions.dryRun,
                            "Sweep and show each row's current and planned settings and "
                            "compatibility verdict; send nothing");
-    applyCommand->add_flag("--password-stdin", applyOptions.passwordStdin,
+    applyCommand->add_flag("--password-stdin", in.applyOptions.passwordStdin,
                            "Read the password for the rows without one from the first line of "
                            "standard input instead of the terminal");
-    applyCommand->add_flag("--json", applyOptions.json, "The results as a JSON array");
-    applyCommand->add_flag("--force", applyOptions.force,
+    applyCommand->add_flag("--json", in.applyOptions.json, "The results as a JSON array");
+    applyCommand->add_flag("--force", in.applyOptions.force,
                            "Send a new address even when it answers a ping");
-    addRequests(applyCommand, applyOptions.requests);
+    addRequests(applyCommand, in.applyOptions.requests);
 
-    BoxTarget unlockTarget;
-    auto* unlockCommand = app.add_subcommand(
+}
+
+void addUnlock(CLI::App& app, Invocation& in) {
+    in.unlockCommand = app.add_subcommand(
         "unlock", "Clear a box's administrator password with an unlock code from support");
-    addTarget(unlockCommand, unlockTarget, "unlock code");
+    addTarget(in.unlockCommand, in.unlockTarget, "unlock code");
 
+}
+
+// The rules between options that CLI11 cannot state by itself.
+void checkCombinations(Invocation& in) {
+    if (*in.configureCommand && !in.configureOptions.dhcp && in.configureOptions.ip.empty())
+        throw CLI::ValidationError("configure", "give --dhcp, or --ip and --mask");
+    if (!in.neighbourhood.empty()) in.configureOptions.neighbourhood = in.neighbourhood == "on";
+    if (*in.syncCommand && !in.syncOptions.master && !in.syncOptions.follow)
+        throw CLI::ValidationError("sync", "give --master, or --follow and --floor");
+}
+
+int run(const Invocation& in) {
+    if (*in.scanCommand && in.watchOption->count() > 0) return watch(in.scanOptions, in.watchSeconds);
+    if (*in.scanCommand) return scan(in.scanOptions);
+    if (*in.applyCommand) return apply(in.applyOptions);
+    if (*in.interfacesCommand) return interfaces(in.interfacesJson);
+    if (*in.pingCommand) return ping(in.address);
+    if (*in.diagCommand) return diag();
+    if (*in.configureCommand) return configure(in.configureOptions);
+    if (*in.syncCommand) return sync(in.syncOptions);
+    if (*in.unlockCommand) return unlock(in.unlockTarget);
+    return kUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"Find Velqorin boxes on the local network and set them up."};
+    app.require_subcommand(1);
+    app.footer(kExitCodesHelp);
+
+    Invocation in;
+    addScan(app, in);
+    addInspection(app, in);
+    addConfigure(app, in);
+    addSync(app, in);
+    addApply(app, in);
+    addUnlock(app, in);
     try {
         app.parse(argc, argv);
-        if (*configureCommand && !configureOptions.dhcp && configureOptions.ip.empty())
-            throw CLI::ValidationError("configure", "give --dhcp, or --ip and --mask");
-        if (!neighbourhood.empty()) configureOptions.neighbourhood = neighbourhood == "on";
-        if (*syncCommand && !syncOptions.master && !syncOptions.follow)
-            throw CLI::ValidationError("sync", "give --master, or --follow and --floor");
+        checkCombinations(in);
     } catch (const CLI::ParseError& e) {
         const int code = app.exit(e);
         return code == 0 ? kOk : kUsage;
     }
-    if (*scanCommand && watchOption->count() > 0) return watch(scanOptions, watchSeconds);
-    if (*scanCommand) return scan(scanOptions);
-    if (*applyCommand) return apply(applyOptions);
-    if (*interfacesCommand) return interfaces(interfacesJson);
-    if (*pingCommand) return ping(address);
-    if (*diagCommand) return diag();
-    if (*configureCommand) return configure(configureOptions);
-    if (*syncCommand) return sync(syncOptions);
-    if (*unlockCommand) return unlock(unlockTarget);
-    return kUsage;
+    return run(in);
 }
