@@ -241,9 +241,29 @@ private:
 // request and reply each losing a fifth of their frames still miss one box in twenty.
 // Replies are folded per adapter and go onto the list adapter by adapter afterwards, so
 // the list is the one the sweep one adapter at a time makes of the same replies.
-void sweepConcurrently(CVelqorinNetworkAnalyse& analyser,
-                       const std::vector<std::string>& adapters, const TAnalyseBuffer& request,
-                       const Told& told, int requests) {
+class ConcurrentSweep {
+public:
+    ConcurrentSweep(CVelqorinNetworkAnalyse& analyser, const TAnalyseBuffer& request,
+                    const Told& told, int requests)
+        : analyser_(analyser),
+          request_(request),
+          told_(told),
+          requests_(requests),
+          most_(requests > 1 ? CVelqorinNetworkAnalyse::kMaxRequests : 1),
+          clock_(currentClock()) {}
+
+    void run(const std::vector<std::string>& adapters) {
+        askAll(adapters);
+        room_ = CVelqorinNetworkAnalyse::kMaxBoxes - analyser_.boxCount;
+        if (!asked_.empty() && !told_.stopRequested()) listen();
+        for (Asked& a : asked_)
+            if (a.slot) finish(a);
+        list();
+    }
+
+private:
+    static constexpr std::int64_t kSpacing = CVelqorinNetworkAnalyse::kRepeatSpacingMs;
+
     struct Asked {
         const std::string* name;
         AdapterSlot slot;
@@ -251,117 +271,132 @@ void sweepConcurrently(CVelqorinNetworkAnalyse& analyser,
         ReplyFold fold;
         std::vector<std::int64_t> sentAt;  // when each request went out
     };
-    Clock& clock = currentClock();
-    const int count = static_cast<int>(adapters.size());
-    std::vector<Asked> asked;
-    asked.reserve(adapters.size());
-    for (int index = 0; index < count && !told.stopRequested(); ++index) {
-        const std::string& name = adapters[static_cast<std::size_t>(index)];
-        told.adapter(name, index, count);
-        Asked a{&name, nullptr, request, ReplyFold(analyser.analyserToken, requests > 1), {}};
-        if (!openAndAsk(a.slot, name, a.request)) continue;
-        a.sentAt.push_back(clock.steadyMilliseconds());
-        asked.push_back(std::move(a));
-    }
-    auto finish = [&](Asked& a) {
-        const unsigned dropped = droppedOn(a.slot);
-        told.adapterDone(*a.name, a.fold.replies(),
-                         dropped + static_cast<unsigned>(a.fold.beyondLimit()));
-        const int sent = static_cast<int>(a.sentAt.size());
-        told.tally({a.name->c_str(), sent, a.fold.replies(), a.fold.boxes(),
-                    a.fold.answeredFewerThan(sent), dropped, a.fold.beyondLimit()});
-        LinkClose(a.slot);
-    };
-    // Shared by the adapters: the boxes the sweep may still list.
-    int room = CVelqorinNetworkAnalyse::kMaxBoxes - analyser.boxCount;
 
-    if (!asked.empty() && !told.stopRequested()) {
-        const std::int64_t sent = clock.steadyMilliseconds();
-        clock.pause(kPauseBeforeWindow);
-        const std::time_t start = clock.seconds();
-        // The adapters still read; one whose read or repeat fails leaves the window,
-        // closed, so that it cannot keep the others' reads busy, and what it gave so far
-        // stays.
-        std::vector<Asked*> listening;
-        for (Asked& a : asked) listening.push_back(&a);
-        auto leave = [&](std::vector<std::size_t> failed) {
-            for (auto at = failed.rbegin(); at != failed.rend(); ++at) {
-                finish(*listening[*at]);
-                listening.erase(listening.begin() + static_cast<std::ptrdiff_t>(*at));
-            }
-        };
-        const std::int64_t spacing = CVelqorinNetworkAnalyse::kRepeatSpacingMs;
-        const int most = requests > 1 ? CVelqorinNetworkAnalyse::kMaxRequests : 1;
-        int rounds = 1;  // rounds of requests so far; the next is due `rounds` spacings on
-        bool roundsGoOn = requests > 1;
-        const auto roundDue = [&] { return sent + rounds * spacing; };
-        // Until the answers to the last round are in, frames do not end a read: the reads
-        // then end when they would have without repeats, and so does the window.
-        std::int64_t roundsAnswered = requests > 1 ? sent + spacing : sent;
-        auto sendRound = [&] {
-            std::vector<std::size_t> failed;
-            bool any = false;
-            for (std::size_t i = 0; i < listening.size(); ++i) {
-                Asked& a = *listening[i];
-                const int askedTimes = static_cast<int>(a.sentAt.size());
-                if (askedTimes >= most ||
-                    (rounds >= requests && !a.fold.showsLoss(a.sentAt, clock.steadyMilliseconds())))
-                    continue;
-                // The MAC is read before every send; an adapter that lost it skips this one.
-                if (!LinkQueryMac(a.slot, a.request.sourceMac)) continue;
-                if (LinkSend(a.slot, a.request)) {
-                    a.sentAt.push_back(clock.steadyMilliseconds());
-                    any = true;
-                } else {
-                    failed.push_back(i);  // the send closed it
-                }
-            }
-            leave(std::move(failed));
-            if (any) roundsAnswered = clock.steadyMilliseconds() + spacing;
-            ++rounds;
-            roundsGoOn = rounds < most && (any || rounds < requests);
-        };
+    void askAll(const std::vector<std::string>& adapters) {
+        const int count = static_cast<int>(adapters.size());
+        asked_.reserve(adapters.size());  // `listening_` points into it
+        for (int index = 0; index < count && !told_.stopRequested(); ++index) {
+            const std::string& name = adapters[static_cast<std::size_t>(index)];
+            told_.adapter(name, index, count);
+            Asked a{&name, nullptr, request_, ReplyFold(analyser_.analyserToken, requests_ > 1), {}};
+            if (!openAndAsk(a.slot, name, a.request)) continue;
+            a.sentAt.push_back(clock_.steadyMilliseconds());
+            asked_.push_back(std::move(a));
+        }
+    }
+
+    void listen() {
+        sent_ = clock_.steadyMilliseconds();
+        clock_.pause(kPauseBeforeWindow);
+        const std::time_t start = clock_.seconds();
+        for (Asked& a : asked_) listening_.push_back(&a);
+        roundsGoOn_ = requests_ > 1;
+        roundsAnswered_ = requests_ > 1 ? sent_ + kSpacing : sent_;
         do {
-            std::vector<AdapterSlot*> slots;
             std::vector<const char*> names;
-            for (Asked* a : listening) {
-                slots.push_back(&a->slot);
-                names.push_back(a->name->c_str());
-            }
-            // One read as the single request has it: it ends at its first frames or after a
-            // second. A repeat that falls due meanwhile goes out without ending it.
-            const std::int64_t readEnds = clock.steadyMilliseconds() + kReadTimeout.count();
-            bool heard = false;
-            for (;;) {
-                const std::int64_t now = clock.steadyMilliseconds();
-                const std::int64_t until = roundsGoOn ? std::min(readEnds, roundDue()) : readEnds;
-                const std::vector<Asked*> read = listening;
-                leave(LinkReceiveAny(
-                    slots,
-                    [&](std::size_t at, const std::uint8_t* frame, std::size_t length) {
-                        heard = heard || clock.steadyMilliseconds() >= roundsAnswered;
-                        if (isDiscoveryReply(request, frame, length))
-                            read[at]->fold.add(frame, room, clock.steadyMilliseconds());
-                    },
-                    std::chrono::milliseconds(std::max<std::int64_t>(until - now, 0))));
-                if (roundsGoOn && clock.steadyMilliseconds() >= roundDue()) sendRound();
-                if (heard || listening.empty() || clock.steadyMilliseconds() >= readEnds) break;
-                slots.clear();
-                for (Asked* a : listening) slots.push_back(&a->slot);
-            }
-            told.listening(names, clock.steadyMilliseconds() - sent);
-        } while (!windowOver(clock, start) && !listening.empty() && !told.stopRequested());
+            for (Asked* a : listening_) names.push_back(a->name->c_str());
+            readOnce();
+            told_.listening(names, clock_.steadyMilliseconds() - sent_);
+        } while (!windowOver(clock_, start) && !listening_.empty() && !told_.stopRequested());
     }
 
-    for (Asked& a : asked)
-        if (a.slot) finish(a);
-    BoxIndex& index = boxIndexOf(analyser);
-    for (Asked& a : asked)
-        a.fold.forEach([&](const TAnalyseBuffer& reply, SerialAnswers* stations) {
-            analyser.AddBox(&reply, a.name->c_str());
-            if (stations) index.keepAnswers(a.name->c_str(), reply.serialNumber, std::move(*stations));
-        });
-}
+    // One read as the single request has it: it ends at its first frames or after a
+    // second. A repeat that falls due meanwhile goes out without ending it.
+    void readOnce() {
+        const std::int64_t readEnds = clock_.steadyMilliseconds() + kReadTimeout.count();
+        bool heard = false;
+        for (;;) {
+            std::vector<AdapterSlot*> slots;
+            for (Asked* a : listening_) slots.push_back(&a->slot);
+            const std::int64_t now = clock_.steadyMilliseconds();
+            const std::int64_t until = roundsGoOn_ ? std::min(readEnds, roundDue()) : readEnds;
+            const std::vector<Asked*> read = listening_;
+            leave(LinkReceiveAny(
+                slots,
+                [&](std::size_t at, const std::uint8_t* frame, std::size_t length) {
+                    heard = heard || clock_.steadyMilliseconds() >= roundsAnswered_;
+                    if (isDiscoveryReply(request_, frame, length))
+                        read[at]->fold.add(frame, room_, clock_.steadyMilliseconds());
+                },
+                std::chrono::milliseconds(std::max<std::int64_t>(until - now, 0))));
+            if (roundsGoOn_ && clock_.steadyMilliseconds() >= roundDue()) sendRound();
+            if (heard || listening_.empty() || clock_.steadyMilliseconds() >= readEnds) break;
+        }
+    }
+
+    // The next round of requests, to each adapter that still owes one.
+    void sendRound() {
+        std::vector<std::size_t> failed;
+        bool any = false;
+        for (std::size_t i = 0; i < listening_.size(); ++i) {
+            Asked& a = *listening_[i];
+            const int askedTimes = static_cast<int>(a.sentAt.size());
+            if (askedTimes >= most_ ||
+                (rounds_ >= requests_ && !a.fold.showsLoss(a.sentAt, clock_.steadyMilliseconds())))
+                continue;
+            // The MAC is read before every send; an adapter that lost it skips this one.
+            if (!LinkQueryMac(a.slot, a.request.sourceMac)) continue;
+            if (LinkSend(a.slot, a.request)) {
+                a.sentAt.push_back(clock_.steadyMilliseconds());
+                any = true;
+            } else {
+                failed.push_back(i);  // the send closed it
+            }
+        }
+        leave(std::move(failed));
+        if (any) roundsAnswered_ = clock_.steadyMilliseconds() + kSpacing;
+        ++rounds_;
+        roundsGoOn_ = rounds_ < most_ && (any || rounds_ < requests_);
+    }
+
+    // An adapter whose read or repeat fails leaves the window, closed, so that it cannot
+    // keep the others' reads busy; what it gave so far stays. `failed`: ascending places.
+    void leave(std::vector<std::size_t> failed) {
+        for (auto at = failed.rbegin(); at != failed.rend(); ++at) {
+            finish(*listening_[*at]);
+            listening_.erase(listening_.begin() + static_cast<std::ptrdiff_t>(*at));
+        }
+    }
+
+    void finish(Asked& a) {
+        const unsigned dropped = droppedOn(a.slot);
+        told_.adapterDone(*a.name, a.fold.replies(),
+                          dropped + static_cast<unsigned>(a.fold.beyondLimit()));
+        const int sent = static_cast<int>(a.sentAt.size());
+        told_.tally({a.name->c_str(), sent, a.fold.replies(), a.fold.boxes(),
+                     a.fold.answeredFewerThan(sent), dropped, a.fold.beyondLimit()});
+        LinkClose(a.slot);
+    }
+
+    void list() {
+        BoxIndex& index = boxIndexOf(analyser_);
+        for (Asked& a : asked_)
+            a.fold.forEach([&](const TAnalyseBuffer& reply, SerialAnswers* stations) {
+                analyser_.AddBox(&reply, a.name->c_str());
+                if (stations)
+                    index.keepAnswers(a.name->c_str(), reply.serialNumber, std::move(*stations));
+            });
+    }
+
+    // When the next round of requests is due.
+    std::int64_t roundDue() const { return sent_ + rounds_ * kSpacing; }
+
+    CVelqorinNetworkAnalyse& analyser_;
+    const TAnalyseBuffer& request_;
+    const Told& told_;
+    const int requests_;
+    const int most_;
+    Clock& clock_;
+    std::vector<Asked> asked_;
+    std::vector<Asked*> listening_;  // the adapters still read
+    int room_ = 0;                   // shared by the adapters: the boxes the sweep may still list
+    std::int64_t sent_ = 0;          // when the window began
+    int rounds_ = 1;                 // rounds of requests so far
+    bool roundsGoOn_ = false;
+    // Until the answers to the last round are in, frames do not end a read: the reads
+    // then end when they would have without repeats, and so does the window.
+    std::int64_t roundsAnswered_ = 0;
+};
 
 enum class Mode { OneByOne, Concurrent };
 
@@ -379,7 +414,7 @@ bool sweep(CVelqorinNetworkAnalyse& analyser, const char* const* only, int onlyC
         if (only != nullptr) keepOnly(*adapters, only, onlyCount);
         const Told told{observer};
         if (mode == Mode::Concurrent)
-            sweepConcurrently(analyser, *adapters, request, told, requests);
+            ConcurrentSweep(analyser, request, told, requests).run(*adapters);
         else
             sweepOneByOne(analyser, *adapters, request, told);
         while (analyser.firstBox != nullptr && analyser.firstBox->prev != nullptr)
