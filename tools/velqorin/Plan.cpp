@@ -110,14 +110,7 @@ public:
 
     bool read(Column column, std::string_view text, PlanRow& row) {
         switch (column) {
-            case Column::Serial:
-                row.serial = text;
-                if (text.size() > kSerialMax) {
-                    problem("serial " + quotedCell(text) + " is longer than the " +
-                            std::to_string(kSerialMax) + " characters a box has");
-                    return false;
-                }
-                return true;
+            case Column::Serial: return readSerial(text, row);
             case Column::Dhcp: row.dhcp = yesNo(column, text); return row.dhcp.has_value();
             case Column::Neighbourhood:
                 row.neighbourhood = yesNo(column, text);
@@ -142,49 +135,10 @@ public:
                     return false;
                 }
                 return true;
-            case Column::Sync: {
-                const std::string word = lower(text);
-                if (word == "master") {
-                    row.sync = SyncRole::Master;
-                } else if (word == "follow") {
-                    row.sync = SyncRole::Follower;
-                } else {
-                    problem("sync " + quotedCell(text) + " is not master or follow");
-                    return false;
-                }
-                return true;
-            }
-            case Column::Master: {
-                const auto value = decimal(text);
-                if (!value || *value > 0xFFFFFFFFu) {
-                    problem("master " + quotedCell(text) +
-                            " is not the serial number of a master box (a number up to "
-                            "4294967295)");
-                    return false;
-                }
-                row.master = static_cast<std::uint32_t>(*value);
-                return true;
-            }
-            case Column::Floor: {
-                int value = 0;
-                const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-                if (error != std::errc() || end != text.data() + text.size() || !validFloor(value)) {
-                    problem("floor " + quotedCell(text) +
-                            " is not a floor a box takes: -5 to -1 or 1 to 5");
-                    return false;
-                }
-                row.floor = value;
-                return true;
-            }
-            case Column::Password:
-                // The password itself is never repeated in a message.
-                if (text.find_first_of(std::string_view("\0\r\n", 3)) != std::string_view::npos) {
-                    problem("the password holds a NUL or a line break, which a box would cut "
-                            "it at");
-                    return false;
-                }
-                row.password = std::string(text);
-                return true;
+            case Column::Sync: return readSync(text, row);
+            case Column::Master: return readMaster(text, row);
+            case Column::Floor: return readFloor(text, row);
+            case Column::Password: return readPassword(text, row);
             case Column::Mac:
                 row.mac = parseMac(text);
                 if (!row.mac) {
@@ -214,9 +168,119 @@ public:
     }
 
 private:
+    bool readSerial(std::string_view text, PlanRow& row) {
+        row.serial = text;
+        if (text.size() > kSerialMax) {
+            problem("serial " + quotedCell(text) + " is longer than the " +
+                    std::to_string(kSerialMax) + " characters a box has");
+            return false;
+        }
+        return true;
+    }
+
+    bool readSync(std::string_view text, PlanRow& row) {
+        const std::string word = lower(text);
+        if (word == "master") {
+            row.sync = SyncRole::Master;
+        } else if (word == "follow") {
+            row.sync = SyncRole::Follower;
+        } else {
+            problem("sync " + quotedCell(text) + " is not master or follow");
+            return false;
+        }
+        return true;
+    }
+
+    bool readMaster(std::string_view text, PlanRow& row) {
+        const auto value = decimal(text);
+        if (!value || *value > 0xFFFFFFFFu) {
+            problem("master " + quotedCell(text) +
+                    " is not the serial number of a master box (a number up to "
+                    "4294967295)");
+            return false;
+        }
+        row.master = static_cast<std::uint32_t>(*value);
+        return true;
+    }
+
+    bool readFloor(std::string_view text, PlanRow& row) {
+        int value = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+        if (error != std::errc() || end != text.data() + text.size() || !validFloor(value)) {
+            problem("floor " + quotedCell(text) + " is not a floor a box takes: -5 to -1 or 1 to 5");
+            return false;
+        }
+        row.floor = value;
+        return true;
+    }
+
+    bool readPassword(std::string_view text, PlanRow& row) {
+        // The password itself is never repeated in a message.
+        if (text.find_first_of(std::string_view("\0\r\n", 3)) != std::string_view::npos) {
+            problem("the password holds a NUL or a line break, which a box would cut it at");
+            return false;
+        }
+        row.password = std::string(text);
+        return true;
+    }
+
     std::size_t line_;
     std::vector<PlanProblem>& problems_;
 };
+
+}  // namespace
+
+namespace {
+
+// The header's columns in order; problems with it go onto the plan.
+std::vector<Column> readHeader(const CsvRecord& header, Plan& plan) {
+    std::vector<Column> columns;
+    std::map<Column, std::size_t> seen;
+    for (const CsvCell& cell : header.cells) {
+        const auto column = columnNamed(cell.text);
+        if (!column) {
+            plan.problems.push_back({header.line, "unknown column " + quotedCell(cell.text) +
+                                                      " (the columns are " + kPlanColumns + ")"});
+            continue;
+        }
+        if (seen.count(*column))
+            plan.problems.push_back({header.line, "column " + columnName(*column) + " twice"});
+        seen[*column] = columns.size();
+        columns.push_back(*column);
+    }
+    if (!seen.count(Column::Serial))
+        plan.problems.push_back({header.line, "no serial column: every row names its box by "
+                                              "serial number"});
+    return columns;
+}
+
+// One row onto the plan, or its problems.
+void readRow(const CsvRecord& record, const std::vector<Column>& columns, Plan& plan) {
+    const std::size_t before = plan.problems.size();
+    RowReader reader(record.line, plan.problems);
+    if (record.cells.size() > columns.size()) {
+        reader.problem("has " + std::to_string(record.cells.size()) + " cells, the header " +
+                       std::to_string(columns.size()) + " columns");
+        return;
+    }
+    PlanRow row;
+    row.line = record.line;
+    bool ipCell = false, maskCell = false;
+    for (std::size_t c = 0; c < record.cells.size(); ++c) {
+        const CsvCell& cell = record.cells[c];
+        // A password is taken as written; other cells lose the spaces around them.
+        const std::string_view value =
+            columns[c] == Column::Password || cell.quoted ? std::string_view(cell.text)
+                                                          : trimmed(cell.text);
+        if (value.empty()) continue;
+        if (columns[c] == Column::Ip) ipCell = true;
+        if (columns[c] == Column::Mask) maskCell = true;
+        reader.read(columns[c], value, row);
+    }
+    if (row.serial.empty()) reader.problem("no serial number");
+    if (plan.problems.size() == before) reader.checkTogether(row, ipCell, maskCell);
+    if (plan.problems.size() == before) plan.rows.push_back(std::move(row));
+}
 
 }  // namespace
 
@@ -241,54 +305,9 @@ Plan readPlan(std::string_view text) {
                                             kPlanColumns + ") and one row per box"});
         return plan;
     }
-
-    const CsvRecord& header = table.records.front();
-    std::vector<Column> columns;
-    std::map<Column, std::size_t> seen;
-    for (const CsvCell& cell : header.cells) {
-        const auto column = columnNamed(cell.text);
-        if (!column) {
-            plan.problems.push_back({header.line, "unknown column " + quotedCell(cell.text) +
-                                                      " (the columns are " + kPlanColumns + ")"});
-            continue;
-        }
-        if (seen.count(*column))
-            plan.problems.push_back({header.line, "column " + columnName(*column) + " twice"});
-        seen[*column] = columns.size();
-        columns.push_back(*column);
-    }
-    if (!seen.count(Column::Serial))
-        plan.problems.push_back({header.line, "no serial column: every row names its box by "
-                                              "serial number"});
+    const std::vector<Column> columns = readHeader(table.records.front(), plan);
     if (!plan.problems.empty()) return plan;
-
-    for (std::size_t r = 1; r < usable; ++r) {
-        const CsvRecord& record = table.records[r];
-        const std::size_t before = plan.problems.size();
-        RowReader reader(record.line, plan.problems);
-        if (record.cells.size() > columns.size()) {
-            reader.problem("has " + std::to_string(record.cells.size()) + " cells, the header " +
-                           std::to_string(columns.size()) + " columns");
-            continue;
-        }
-        PlanRow row;
-        row.line = record.line;
-        bool ipCell = false, maskCell = false;
-        for (std::size_t c = 0; c < record.cells.size(); ++c) {
-            const CsvCell& cell = record.cells[c];
-            // A password is taken as written; other cells lose the spaces around them.
-            const std::string_view value =
-                columns[c] == Column::Password || cell.quoted ? std::string_view(cell.text)
-                                                              : trimmed(cell.text);
-            if (value.empty()) continue;
-            if (columns[c] == Column::Ip) ipCell = true;
-            if (columns[c] == Column::Mask) maskCell = true;
-            reader.read(columns[c], value, row);
-        }
-        if (row.serial.empty()) reader.problem("no serial number");
-        if (plan.problems.size() == before) reader.checkTogether(row, ipCell, maskCell);
-        if (plan.problems.size() == before) plan.rows.push_back(std::move(row));
-    }
+    for (std::size_t r = 1; r < usable; ++r) readRow(table.records[r], columns, plan);
     if (table.error) plan.problems.push_back({table.error->line, table.error->reason});
     return plan;
 }
