@@ -57,10 +57,5 @@ nlohmann::ordered_json logRecord(double seconds, std::string_view direction, std
     return r;
 }
 
-std::string logLine(const nlohmann::ordered_json& record) {
-    std::string line = record.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
-    line.push_back('\n');
-    return line;
-}
 
 }  // namespace velqorin::sim

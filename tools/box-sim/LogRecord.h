@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "JsonLinesLog.h"
+
 namespace velqorin::sim {
 
 // The fields every line has: t, dir, box, kind, length, src, dst, verdict, credential,
@@ -15,8 +17,6 @@ nlohmann::ordered_json logRecord(double seconds, std::string_view direction, std
                          std::span<const std::uint8_t> frame, std::size_t wireLength,
                          std::string_view verdict);
 
-// The record as one line of JSON and a newline. Wire texts need not be UTF-8: bad bytes
-// come out as U+FFFD instead of failing the whole line.
-std::string logLine(const nlohmann::ordered_json& record);
+using tools::logLine;
 
 }  // namespace velqorin::sim

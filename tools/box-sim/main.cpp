@@ -20,6 +20,7 @@
 
 #include "BoxModel.h"
 #include "FleetFile.h"
+#include "JsonLinesLog.h"
 #include "LogRecord.h"
 #include "PcapLink.h"
 #include "support/Handles.h"
@@ -32,7 +33,6 @@ using namespace velqorin::sim;
 using velqorin::UniqueFd;
 
 constexpr const char* kProgram = "velqorin-box-sim";
-// Even with nothing queued, look round once a second.
 constexpr Milliseconds kLongestWait{1000};
 
 [[noreturn]] void failSystem(const std::string& call) {
@@ -63,46 +63,13 @@ private:
     UniqueFd fd_;
 };
 
-// JSON lines, flushed one by one: tests read the log while the program runs.
-class LogSink {
-public:
-    explicit LogSink(const std::string& path) : path_(path.empty() ? "standard error" : path) {
-        if (path.empty()) {
-            file_ = stderr;
-            return;
-        }
-        file_ = std::fopen(path.c_str(), "w");
-        if (!file_) failSystem("fopen log " + path);
-        owned_.reset(file_);
-    }
-
-    void write(const nlohmann::ordered_json& record) {
-        const std::string line = logLine(record);
-        if (std::fwrite(line.data(), 1, line.size(), file_) != line.size() ||
-            std::fflush(file_) != 0)
-            failSystem("write log " + path_);
-    }
-
-private:
-    struct Closer {
-        void operator()(std::FILE* f) const { std::fclose(f); }
-    };
-    std::string path_;
-    std::FILE* file_ = nullptr;
-    std::unique_ptr<std::FILE, Closer> owned_;
-};
-
-// The pid in a file that appears whole (written aside, then renamed) once capture runs, and
-// goes away when the program ends normally.
 double secondsSince(TimePoint start, TimePoint t) {
     return std::chrono::duration<double>(t - start).count();
 }
 
-int run(const Options& options) {
-    const TimePoint start = Clock::now();
-
+// The fleet file's boxes, then the generated ones.
+std::vector<BoxConfig> loadFleet(const Options& options, FleetSettings& settings) {
     std::vector<BoxConfig> boxes;
-    FleetSettings settings;
     if (!options.fleet.empty()) boxes = readFleetFile(options.fleet, &settings);
     if (options.lossPercent) settings.lossPercent = *options.lossPercent;
     if (options.generate > 0) {
@@ -112,93 +79,126 @@ int run(const Options& options) {
     }
     if (boxes.empty()) throw FleetError("the fleet has no boxes");
     checkDistinctMacs(boxes);
+    return boxes;
+}
 
-    // A log reader that goes away must end the program with a message, not kill it silently.
-    if (std::signal(SIGPIPE, SIG_IGN) == SIG_ERR) failSystem("signal SIGPIPE");
-    const StopSignals stop;
-    LogSink log(options.log);
-    PcapLink link(options.interface, [](const std::string& warning) {
-        std::fprintf(stderr, "%s: %s\n", kProgram, warning.c_str());
-    });
-    const std::uint64_t seed = options.seed ? *options.seed : std::random_device{}();
-    Fleet fleet(std::move(boxes), start, seed);
-    // Its own stream, so the challenges drawn stay those of a run without losses.
-    Loss loss(settings.lossPercent, seed ^ 0x9e3779b97f4a7c15ULL);
+// The boxes on the wire: frames heard are answered through a queue of frames waiting for
+// their time, and every frame in or out goes on the log.
+class Simulator {
+public:
+    Simulator(const Options& options, TimePoint start, std::vector<BoxConfig> boxes,
+              const FleetSettings& settings, std::uint64_t seed)
+        : start_(start),
+          log_(options.log),
+          link_(options.interface,
+                [](const std::string& warning) {
+                    std::fprintf(stderr, "%s: %s\n", kProgram, warning.c_str());
+                }),
+          fleet_(std::move(boxes), start, seed),
+          // Its own stream, so the challenges drawn stay those of a run without losses.
+          loss_(settings.lossPercent, seed ^ 0x9e3779b97f4a7c15ULL) {}
 
-    // Frames waiting for their time; equal times leave in the order they were queued.
-    std::multimap<TimePoint, Outgoing> queue;
-    auto onFrame = [&](const std::uint8_t* bytes, std::size_t captured, std::size_t wire) {
+    // Until a stop signal arrives on `stop`.
+    void run(const StopSignals& stop, const std::string& readyFile) {
+        const velqorin::tools::ReadyFile ready(readyFile);
+        for (;;) {
+            sendDue();
+            pollfd fds[2] = {{link_.selectableFd(), POLLIN, 0}, {stop.fd(), POLLIN, 0}};
+            if (::poll(fds, 2, static_cast<int>(nextWait().count())) < 0) {
+                if (errno == EINTR) continue;
+                failSystem("poll");
+            }
+            if (fds[1].revents != 0) {
+                stop.consume();
+                break;
+            }
+            if (fds[0].revents != 0)
+                link_.drain([this](const std::uint8_t* bytes, std::size_t captured,
+                                   std::size_t wire) { heard(bytes, captured, wire); });
+        }
+        if (const long long dropped = link_.dropped(); dropped > 0)
+            std::fprintf(stderr, "%s: the kernel dropped %lld frames before they were read\n",
+                         kProgram, dropped);
+    }
+
+private:
+    void heard(const std::uint8_t* bytes, std::size_t captured, std::size_t wire) {
         const TimePoint now = Clock::now();
-        if (loss.strikes()) {
-            log.write(logRecord(secondsSince(start, now), "rx", {}, {bytes, captured}, wire,
-                                "ignored: lost on the way"));
+        if (loss_.strikes()) {
+            log_.write(logRecord(secondsSince(start_, now), "rx", {}, {bytes, captured}, wire,
+                                 "ignored: lost on the way"));
             return;
         }
-        Reaction r = fleet.receive({bytes, captured}, now);
-        auto record = logRecord(secondsSince(start, now), "rx",
-                                r.box ? fleet.config(*r.box).serial : std::string(),
+        Reaction r = fleet_.receive({bytes, captured}, now);
+        auto record = logRecord(secondsSince(start_, now), "rx",
+                                r.box ? fleet_.config(*r.box).serial : std::string(),
                                 {bytes, captured}, wire, r.verdict);
         if (!r.why.empty()) record["why"] = r.why;
         if (r.verdict == "reply") record["boxes"] = r.answering;
-        log.write(record);
-        for (Outgoing& out : r.sends) queue.emplace(out.due, std::move(out));
-    };
+        log_.write(record);
+        for (Outgoing& out : r.sends) queue_.emplace(out.due, std::move(out));
+    }
 
-    const velqorin::tools::ReadyFile ready(options.readyFile);
-    std::vector<Outgoing> batch;
-    for (;;) {
-        // Send everything due before logging any of it, so a burst leaves as one.
-        batch.clear();
-        TimePoint now = Clock::now();
-        while (!queue.empty() && queue.begin()->first <= now)
-            batch.push_back(std::move(queue.extract(queue.begin()).mapped()));
-        auto logSent = [&](std::size_t count) {
-            for (std::size_t i = 0; i < count; ++i) {
-                const Outgoing& out = batch[i];
-                auto record = logRecord(secondsSince(start, out.due), "tx",
-                                        fleet.config(out.box).serial, out.bytes,
-                                        out.bytes.size(), out.verdict);
-                if (!out.note.empty()) record["note"] = out.note;
-                if (out.lost) record["lost"] = true;
-                log.write(record);
-            }
-        };
+    // Sends everything due before logging any of it, so a burst leaves as one.
+    void sendDue() {
+        batch_.clear();
+        const TimePoint now = Clock::now();
+        while (!queue_.empty() && queue_.begin()->first <= now)
+            batch_.push_back(std::move(queue_.extract(queue_.begin()).mapped()));
         std::size_t sent = 0;
         try {
-            for (; sent < batch.size(); ++sent) {
-                Outgoing& out = batch[sent];
+            for (; sent < batch_.size(); ++sent) {
+                Outgoing& out = batch_[sent];
                 out.due = Clock::now();
                 stampSyncAge(out, out.due);
-                out.lost = loss.strikes();
-                if (!out.lost) link.send(out.bytes);
+                out.lost = loss_.strikes();
+                if (!out.lost) link_.send(out.bytes);
             }
         } catch (const LinkError&) {
             logSent(sent);  // what did leave is on record before the program stops
             throw;
         }
         logSent(sent);
-
-        now = Clock::now();
-        Milliseconds wait = kLongestWait;
-        if (!queue.empty()) {
-            const auto until = std::chrono::ceil<Milliseconds>(queue.begin()->first - now);
-            wait = std::clamp(until, Milliseconds(0), kLongestWait);
-        }
-        pollfd fds[2] = {{link.selectableFd(), POLLIN, 0}, {stop.fd(), POLLIN, 0}};
-        if (::poll(fds, 2, static_cast<int>(wait.count())) < 0) {
-            if (errno == EINTR) continue;
-            failSystem("poll");
-        }
-        if (fds[1].revents != 0) {
-            stop.consume();
-            break;
-        }
-        if (fds[0].revents != 0) link.drain(onFrame);
     }
 
-    if (const long long dropped = link.dropped(); dropped > 0)
-        std::fprintf(stderr, "%s: the kernel dropped %lld frames before they were read\n",
-                     kProgram, dropped);
+    void logSent(std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i) {
+            const Outgoing& out = batch_[i];
+            auto record = logRecord(secondsSince(start_, out.due), "tx",
+                                    fleet_.config(out.box).serial, out.bytes, out.bytes.size(),
+                                    out.verdict);
+            if (!out.note.empty()) record["note"] = out.note;
+            if (out.lost) record["lost"] = true;
+            log_.write(record);
+        }
+    }
+
+    // Until the next queued frame is due; even with nothing queued, look round once a second.
+    Milliseconds nextWait() const {
+        if (queue_.empty()) return kLongestWait;
+        const auto until = std::chrono::ceil<Milliseconds>(queue_.begin()->first - Clock::now());
+        return std::clamp(until, Milliseconds(0), kLongestWait);
+    }
+
+    TimePoint start_;
+    velqorin::tools::JsonLinesLog log_;
+    PcapLink link_;
+    Fleet fleet_;
+    Loss loss_;
+    // Equal times leave in the order they were queued.
+    std::multimap<TimePoint, Outgoing> queue_;
+    std::vector<Outgoing> batch_;
+};
+
+int run(const Options& options) {
+    const TimePoint start = Clock::now();
+    FleetSettings settings;
+    std::vector<BoxConfig> boxes = loadFleet(options, settings);
+    // A log reader that goes away must end the program with a message, not kill it silently.
+    if (std::signal(SIGPIPE, SIG_IGN) == SIG_ERR) failSystem("signal SIGPIPE");
+    const StopSignals stop;
+    const std::uint64_t seed = options.seed ? *options.seed : std::random_device{}();
+    Simulator(options, start, std::move(boxes), settings, seed).run(stop, options.readyFile);
     return 0;
 }
 

@@ -28,6 +28,7 @@
 #include "XmlBox.h"
 
 #include "support/Handles.h"
+#include "JsonLinesLog.h"
 #include "ReadyFile.h"
 #include "StopSignals.h"
 
@@ -94,35 +95,20 @@ UniqueFd listenOn(const sockaddr_in& at) {
     return s;
 }
 
+// Each line begins with the seconds since the box started.
 class Log {
 public:
-    explicit Log(const std::string& path) : start_(SteadyClock::now()) {
-        if (path.empty()) {
-            file_ = stderr;
-            return;
-        }
-        file_ = std::fopen(path.c_str(), "w");
-        if (!file_) failSystem("fopen " + path);
-        owned_.reset(file_);
-    }
-    // One JSON object a line, flushed at once: tests read the log while the box runs.
+    explicit Log(const std::string& path) : start_(SteadyClock::now()), lines_(path) {}
     void write(const nlohmann::ordered_json& record) {
         nlohmann::ordered_json line{
             {"t", std::chrono::duration<double>(SteadyClock::now() - start_).count()}};
         line.update(record);
-        const std::string text =
-            line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-        std::fwrite(text.data(), 1, text.size(), file_);
-        std::fflush(file_);
+        lines_.write(line);
     }
 
 private:
-    struct Closer {
-        void operator()(std::FILE* f) const { std::fclose(f); }
-    };
     SteadyClock::time_point start_;
-    std::FILE* file_ = nullptr;
-    std::unique_ptr<std::FILE, Closer> owned_;
+    tools::JsonLinesLog lines_;
 };
 
 struct Connection {
