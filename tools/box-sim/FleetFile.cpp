@@ -13,6 +13,8 @@
 #include <sstream>
 #include <unordered_map>
 
+#include "support/Mac.h"
+
 namespace velqorin::sim {
 
 namespace {
@@ -268,7 +270,10 @@ BoxConfig readBox(const json& item, std::size_t index) {
 
     const auto mac = f.text("mac", 64);
     if (!mac) f.fail("mac", "missing");
-    if (!parseMac(*mac, c.mac)) f.fail("mac", "\"" + *mac + "\" is not a MAC address");
+    if (const auto bytes = velqorin::parseMac(*mac))
+        c.mac = *bytes;
+    else
+        f.fail("mac", "\"" + *mac + "\" is not a MAC address");
     if (c.mac[0] & 0x01) f.fail("mac", *mac + " is a group address");
     if (c.mac == Mac{}) f.fail("mac", "must not be all zero");
     readLinkKind(f, c.mac);
@@ -302,26 +307,6 @@ BoxConfig readBox(const json& item, std::size_t index) {
 }
 
 }  // namespace
-
-bool parseMac(std::string_view text, Mac& mac) {
-    if (text.size() != 17) return false;
-    auto nibble = [](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        return -1;
-    };
-    const char separator = text[2];
-    if (separator != ':' && separator != '-') return false;
-    for (std::size_t i = 0; i < kMacSize; ++i) {
-        const int hi = nibble(text[3 * i]);
-        const int lo = nibble(text[3 * i + 1]);
-        if (hi < 0 || lo < 0) return false;
-        if (i + 1 < kMacSize && text[3 * i + 2] != separator) return false;
-        mac[i] = static_cast<std::uint8_t>(hi << 4 | lo);
-    }
-    return true;
-}
 
 std::vector<BoxConfig> parseFleet(std::string_view text, FleetSettings* settings) {
     json root;

@@ -37,7 +37,4 @@ std::vector<BoxConfig> generateBoxes(std::size_t count);
 // Throws FleetError when two boxes share a MAC: nothing could tell their frames apart.
 void checkDistinctMacs(const std::vector<BoxConfig>& boxes);
 
-// "aa:bb:cc:dd:ee:ff" (or with '-'); false when it is not six hexadecimal pairs.
-bool parseMac(std::string_view text, Mac& mac);
-
 }  // namespace velqorin::sim

@@ -62,22 +62,6 @@ std::vector<CVelqorinBoxOnNetwork*> boxesWithSerial(const CVelqorinNetworkAnalys
     return found;
 }
 
-std::optional<Mac> parseMac(std::string_view text) {
-    if (text.size() != 17) return std::nullopt;
-    const char separator = text[2];
-    if (separator != ':' && separator != '-') return std::nullopt;
-    Mac mac{};
-    for (std::size_t i = 0; i < mac.size(); ++i) {
-        if (i > 0 && text[3 * i - 1] != separator) return std::nullopt;
-        unsigned value = 0;
-        const char* first = text.data() + 3 * i;
-        const auto [end, error] = std::from_chars(first, first + 2, value, 16);
-        if (error != std::errc() || end != first + 2) return std::nullopt;
-        mac[i] = static_cast<std::uint8_t>(value);
-    }
-    return mac;
-}
-
 StationChoice chooseStation(const std::vector<TAnalyseBuffer>& stations, const std::optional<Mac>& mac) {
     if (!mac) return {stations.size() > 1 ? StationChoice::Outcome::Several : StationChoice::Outcome::Chosen, 0};
     for (std::size_t i = 0; i < stations.size(); ++i)

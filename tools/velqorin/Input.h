@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "support/Mac.h"
 #include "velqorin/Frame.h"
 
 class CVelqorinNetworkAnalyse;
@@ -32,10 +33,8 @@ bool validFloor(int floor);
 std::vector<CVelqorinBoxOnNetwork*> boxesWithSerial(const CVelqorinNetworkAnalyse& analyser,
                                                     std::string_view serial);
 
-using Mac = std::array<std::uint8_t, 6>;
-
-// Six hexadecimal pairs set apart by ':' or '-': "02:00:00:01:00:0a". Nothing otherwise.
-std::optional<Mac> parseMac(std::string_view text);
+using Mac = MacBytes;
+using velqorin::parseMac;
 
 // The stations that answered one sweep with one serial number on one adapter, as
 // CVelqorinNetworkAnalyse::SerialAnswers gives them, the listed box's first. A command
