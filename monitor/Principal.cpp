@@ -21,6 +21,7 @@
 #include "PlainText.h"
 #include "Progress.h"
 #include "Services.h"
+#include "SyncTab.h"
 #include "ui_Principal.h"
 #include "velqorin/Frame.h"
 
@@ -64,6 +65,32 @@ TMainForm::TMainForm(QWidget* parent)
     showToolTipsAsPlainText();
     setFixedSize(760, 450);
 
+    createStatusBar();
+    fixColumns(ui->VelqorinListView, kBoxColumnWidths, 8, true);
+
+    PopupMenu = new QMenu(this);
+    PopupMenu->setObjectName(QStringLiteral("PopupMenu"));
+    PopupMenu->addAction(ui->Ouvrir);
+    PopupMenu->addAction(ui->Configurer);
+    PopupMenu->addAction(ui->Rafraichir);
+    PopupMenu->setDefaultAction(ui->Ouvrir);
+    ui->Ouvrir->setEnabled(false);
+    ui->Configurer->setEnabled(false);
+
+    TimerConfig.setObjectName(QStringLiteral("TimerConfig"));
+    TimerConfig.setInterval(kRefreshIntervalMs);
+    connect(&TimerConfig, &QTimer::timeout, this, &TMainForm::TimerConfigTimer);
+
+    connectCommands();
+    syncTab_ = std::make_unique<TSyncTab>(*this);
+    // The window sees every key first, the logo's double-clicks, and double-clicks
+    // anywhere in the list, rows or not.
+    qApp->installEventFilter(this);
+
+    FormCreate();
+}
+
+void TMainForm::createStatusBar() {
     StatusPanel0 = new QLabel(this);
     StatusPanel0->setObjectName(QStringLiteral("StatusPanel0"));
     StatusPanel0->setFixedWidth(kStatusPanel0Width);
@@ -80,22 +107,10 @@ TMainForm::TMainForm(QWidget* parent)
     StatusProgress->hide();
     // The status bar shows what the boxes answered, among others.
     showLabelsAsPlainText(this);
+}
 
-    fixColumns(ui->VelqorinListView, kBoxColumnWidths, 8, true);
-
-    PopupMenu = new QMenu(this);
-    PopupMenu->setObjectName(QStringLiteral("PopupMenu"));
-    PopupMenu->addAction(ui->Ouvrir);
-    PopupMenu->addAction(ui->Configurer);
-    PopupMenu->addAction(ui->Rafraichir);
-    PopupMenu->setDefaultAction(ui->Ouvrir);
-    ui->Ouvrir->setEnabled(false);
-    ui->Configurer->setEnabled(false);
-
-    TimerConfig.setObjectName(QStringLiteral("TimerConfig"));
-    TimerConfig.setInterval(kRefreshIntervalMs);
-    connect(&TimerConfig, &QTimer::timeout, this, &TMainForm::TimerConfigTimer);
-
+// The commands of the menu, the buttons and the first list, and the lists' context menu.
+void TMainForm::connectCommands() {
     connect(ui->Ouvrir, &QAction::triggered, this, &TMainForm::OuvrirExecute);
     connect(ui->Configurer, &QAction::triggered, this, &TMainForm::ConfigurerExecute);
     connect(ui->Rafraichir, &QAction::triggered, this, &TMainForm::RafraichirExecute);
@@ -115,12 +130,6 @@ TMainForm::TMainForm(QWidget* parent)
             PopupMenu->popup(list->viewport()->mapToGlobal(at));
         });
     }
-    SyncTabCreate();
-    // The window sees every key first, the logo's double-clicks, and double-clicks
-    // anywhere in the list, rows or not.
-    qApp->installEventFilter(this);
-
-    FormCreate();
 }
 
 TMainForm::~TMainForm() {
@@ -204,7 +213,7 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     } else if (event->type() == QEvent::MouseButtonDblClick) {
         if (watched == ui->Image1) Image1DblClick();
         else if (watched == ui->VelqorinListView->viewport()) OuvrirExecute();
-        else if (watched == ui->VelqorinListView2->viewport()) VelqorinListView2DblClick();
+        else if (watched == ui->VelqorinListView2->viewport()) syncTab_->VelqorinListView2DblClick();
     }
     return QMainWindow::eventFilter(watched, event);
 }
@@ -309,7 +318,7 @@ void TMainForm::refreshRebuildsLists() {
     ui->VelqorinListView->addTopLevelItems(rows);
     for (CVelqorinBoxOnNetwork* box = NetworkAnalyse.firstBox; box != nullptr; box = box->next)
         if (velqorin::linkKind(box->storedRecord) == velqorin::LinkKind::Network)
-            VelqorinAddSyncRows(box);
+            syncTab_->VelqorinAddSyncRows(box);
 }
 
 // Step 5, after a sweep that failed: it has already freed the records the rows point to.
@@ -323,9 +332,9 @@ void TMainForm::refreshKeepsLastRows() {
 void TMainForm::refreshEnds() {
     busyCursor_.reset();
     VelqorinListViewSelectItem();
-    VelqorinListView2SelectItem();
+    syncTab_->VelqorinListView2SelectItem();
     SortBoxList();
-    SortSyncList();
+    syncTab_->SortSyncList();
 
     // A flood of made-up serial numbers: the list is cut, and the operator must know.
     setStatus(beyondLimit_ == 0
@@ -395,9 +404,37 @@ void TMainForm::ConfigurerExecute() {
         }
         if (!closing_) TimerConfig.start();
     } else if (selectedBoxItem(ui->VelqorinListView2) != nullptr) {
-        VelqorinInitInfos(true);
+        syncTab_->VelqorinInitInfos(true);
     }
 }
+
+int TMainForm::sendToBox(CVelqorinBoxOnNetwork& box,
+                         const std::function<int(CVelqorinBoxOnNetwork&)>& command) {
+    busy_ = true;
+    letGoOfRecords();
+    ui->RafraichirBitBtn->setEnabled(false);
+    ui->Rafraichir->setEnabled(false);
+    ui->CheckBox1->setEnabled(false);
+    std::optional<int> result;
+    {
+        const BusyCursor busy;
+        StatusProgress->showBusy(tr("Attente de la réponse du boîtier %1...")
+                                     .arg(boxCellText(box.storedRecord, 0, ui->MemoTrad)));
+        result = exchanges().run([&] { return command(box); });
+        StatusProgress->hide();
+    }
+    ui->RafraichirBitBtn->setEnabled(true);
+    ui->Rafraichir->setEnabled(true);
+    ui->CheckBox1->setEnabled(true);
+    busy_ = false;
+    return result.value_or(kCommandNoAnswer);
+}
+
+void TMainForm::VelqorinListView2DblClick() { syncTab_->VelqorinListView2DblClick(); }
+
+void TMainForm::ButtonValidConfigClick() { syncTab_->ButtonValidConfigClick(); }
+
+void TMainForm::ButtonSyncClick() { syncTab_->ButtonSyncClick(); }
 
 void TMainForm::VelqorinPrintfDate(std::uint32_t seconds, QString& text) {
     text = QString::fromStdString(velqorin::durationText(seconds));

@@ -1,5 +1,5 @@
-// The main window: the box list, its refresh and order, the commands on a box, and the
-// second tab, the synchronisation list with its panel (SyncTab.cpp).
+// The main window: the box list, its refresh and order, the commands on a box; the
+// second tab, the synchronisation list with its panel, is TSyncTab (SyncTab.h).
 #pragma once
 
 #include <cstdint>
@@ -16,10 +16,10 @@
 #include "Reinit.h"
 #include "velqorin/NetworkAnalyse.h"
 
-class QComboBox;
 class QLabel;
 class QMenu;
 class QTreeWidgetItem;
+class TSyncTab;
 
 namespace Ui {
 class TMainForm;
@@ -89,28 +89,10 @@ public:
 
     void ReinitializeForm() override;
 
-    // The second tab (SyncTab.cpp). Its controls' connections and settings.
-    void SyncTabCreate();
-    // The second tab's rows for one network box, added by the refresh after the box's
-    // row in the first list; its order; its panel.
-    void VelqorinAddSyncRows(CVelqorinBoxOnNetwork* box);
-    int VelqorinListView2Compare(QTreeWidgetItem* item1, QTreeWidgetItem* item2) const;
-    void SortSyncList();
-    void VelqorinListView2Change();
+    // The second tab's handlers that the window and its users reach.
     void VelqorinListView2DblClick();
-    void VelqorinInitInfos(bool enable);
-    void RefreshModeInfos();
-    void CheckBoxModeClick();
-
-    // Sending a set-up from the panel. The check has no value when a master or floor
-    // text is no integer: the conversion error has then been shown.
-    std::optional<bool> VelqorinListView2VerifSynchroConfig();
-    void RefreshValidButton();
-    void VelqorinListView2SendSynchroConfig(bool syncNow);
     void ButtonValidConfigClick();
     void ButtonSyncClick();
-    void ComboBoxMasterChange();
-    void ComboBoxFloorChange();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -131,17 +113,16 @@ private:
     void setCommandsEnabled(bool open, bool configure);
     void setStatus(const QString& text);
     void applyCaption();
+    // Parts of the window's construction.
+    void createStatusBar();
+    void connectCommands();
     void fillRowTexts(QTreeWidgetItem* row) const;
-    void setSyncStatus(const QString& text);
     // A synchronisation command to `box` on the exchange's thread, the window held
     // meanwhile; kCommandNoAnswer when it could not run.
     int sendToBox(CVelqorinBoxOnNetwork& box, const std::function<int(CVelqorinBoxOnNetwork&)>& command);
-    // Texts the program puts into the two combo boxes, which must not run their handlers.
-    void setComboText(QComboBox* combo, const QString& text);
-    void selectComboItem(QComboBox* combo, int index);
-    // A master or floor text as an integer in [low, high]; shows the conversion error
-    // and gives nothing otherwise.
-    std::optional<std::int64_t> integerOf(const QString& text, std::int64_t low, std::int64_t high);
+
+    // The tab works the window's controls and exchanges as the window's own code does.
+    friend class TSyncTab;
 
     bool busy_ = false;     // a refresh or a command, from its first step to its last
     int beyondLimit_ = 0;   // replies the last sweep dropped past the boxes it lists
@@ -150,6 +131,8 @@ private:
     QString versionCaption_;
     const QEvent* lastKeyEvent_ = nullptr;
     QPointer<QWidget> lastKeyReceiver_;
+    // Last, so that it goes first, while the widgets it is connected to are all there.
+    std::unique_ptr<TSyncTab> syncTab_;
 };
 
 extern TMainForm* MainForm;

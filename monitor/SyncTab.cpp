@@ -1,5 +1,5 @@
-// The main window's second tab: the synchronisation list, its panel and sending a
-// set-up from it.
+#include "SyncTab.h"
+
 #include <climits>
 #include <cstdint>
 #include <functional>
@@ -31,7 +31,7 @@ constexpr std::int64_t kMasterHigh = UINT32_MAX;
 
 }  // namespace
 
-void TMainForm::SyncTabCreate() {
+TSyncTab::TSyncTab(TMainForm& form) : form_(form), ui(form.ui.get()) {
     fixColumns(ui->VelqorinListView2, kSyncColumnWidths, 5, false);
     ui->ComboBoxFloor->setCurrentIndex(4);
     // Enter in either combo box must not add the typed text to its items: the floors
@@ -40,24 +40,24 @@ void TMainForm::SyncTabCreate() {
     ui->ComboBoxFloor->setInsertPolicy(QComboBox::NoInsert);
 
     connect(ui->VelqorinListView2, &QTreeWidget::itemSelectionChanged, this,
-            &TMainForm::VelqorinListView2SelectItem);
+            &TSyncTab::VelqorinListView2SelectItem);
     connect(ui->VelqorinListView2, &QTreeWidget::itemSelectionChanged, this,
-            &TMainForm::VelqorinListView2Change);
-    connect(ui->CheckBoxMode, &QCheckBox::toggled, this, &TMainForm::CheckBoxModeClick);
+            &TSyncTab::VelqorinListView2Change);
+    connect(ui->CheckBoxMode, &QCheckBox::toggled, this, &TSyncTab::CheckBoxModeClick);
     // Only the operator's edits reach these: the program's own texts are set with the
     // combo boxes' signals blocked.
-    connect(ui->ComboBoxMaster, &QComboBox::editTextChanged, this, &TMainForm::ComboBoxMasterChange);
-    connect(ui->ComboBoxFloor, &QComboBox::editTextChanged, this, &TMainForm::ComboBoxFloorChange);
-    connect(ui->ButtonValidConfig, &QPushButton::clicked, this, &TMainForm::ButtonValidConfigClick);
-    connect(ui->ButtonSync, &QPushButton::clicked, this, &TMainForm::ButtonSyncClick);
+    connect(ui->ComboBoxMaster, &QComboBox::editTextChanged, this, &TSyncTab::ComboBoxMasterChange);
+    connect(ui->ComboBoxFloor, &QComboBox::editTextChanged, this, &TSyncTab::ComboBoxFloorChange);
+    connect(ui->ButtonValidConfig, &QPushButton::clicked, this, &TSyncTab::ButtonValidConfigClick);
+    connect(ui->ButtonSync, &QPushButton::clicked, this, &TSyncTab::ButtonSyncClick);
 }
 
-void TMainForm::VelqorinListView2SelectItem() {
+void TSyncTab::VelqorinListView2SelectItem() {
     const bool valid = selectedBoxItem(ui->VelqorinListView2) != nullptr;
-    setCommandsEnabled(valid, valid);
+    form_.setCommandsEnabled(valid, valid);
 }
 
-void TMainForm::VelqorinAddSyncRows(CVelqorinBoxOnNetwork* box) {
+void TSyncTab::VelqorinAddSyncRows(CVelqorinBoxOnNetwork* box) {
     const TAnalyseBuffer& r = box->storedRecord;
     if (!velqorin::isSyncListed(r)) return;
     auto* row = new TBoxItem(box, rowImageIndex(r), rowStateIndex(r));
@@ -73,7 +73,7 @@ void TMainForm::VelqorinAddSyncRows(CVelqorinBoxOnNetwork* box) {
         QString age = QStringLiteral("...");
         if (velqorin::loadLe<std::uint32_t>(r.syncFault) == 0 &&
             velqorin::loadLe<std::uint32_t>(r.syncDone) != 0)
-            VelqorinPrintfDate(velqorin::loadLe<std::uint32_t>(r.syncAge), age);
+            TMainForm::VelqorinPrintfDate(velqorin::loadLe<std::uint32_t>(r.syncAge), age);
         row->setText(4, age);
     }
     for (int column = 0; column < 5; ++column)
@@ -84,7 +84,7 @@ void TMainForm::VelqorinAddSyncRows(CVelqorinBoxOnNetwork* box) {
     VelqorinListView2Change();
 }
 
-int TMainForm::VelqorinListView2Compare(QTreeWidgetItem* item1, QTreeWidgetItem* item2) const {
+int TSyncTab::VelqorinListView2Compare(QTreeWidgetItem* item1, QTreeWidgetItem* item2) const {
     const auto key = [](const TBoxItem* item) {
         return item->imageIndex() == kLampNone ? velqorin::syncSeparatorKey(item->record())
                                                : velqorin::syncRowKey(item->record());
@@ -95,34 +95,34 @@ int TMainForm::VelqorinListView2Compare(QTreeWidgetItem* item1, QTreeWidgetItem*
     return velqorin::compareSyncKeys(key(a), key(b));
 }
 
-void TMainForm::SortSyncList() {
+void TSyncTab::SortSyncList() {
     sortRows(ui->VelqorinListView2, [this](QTreeWidgetItem* a, QTreeWidgetItem* b) {
         return VelqorinListView2Compare(a, b);
     });
 }
 
-void TMainForm::setSyncStatus(const QString& text) { StatusPanel1->setText(text); }
+void TSyncTab::setSyncStatus(const QString& text) { form_.StatusPanel1->setText(text); }
 
-void TMainForm::VelqorinListView2Change() {
+void TSyncTab::VelqorinListView2Change() {
     setSyncStatus(QString());
     VelqorinInitInfos(false);
 }
 
-void TMainForm::VelqorinListView2DblClick() { VelqorinInitInfos(true); }
+void TSyncTab::VelqorinListView2DblClick() { VelqorinInitInfos(true); }
 
-void TMainForm::setComboText(QComboBox* combo, const QString& text) {
+void TSyncTab::setComboText(QComboBox* combo, const QString& text) {
     const QSignalBlocker quiet(combo);
     combo->setCurrentIndex(-1);
     combo->setEditText(text);
 }
 
-void TMainForm::selectComboItem(QComboBox* combo, int index) {
+void TSyncTab::selectComboItem(QComboBox* combo, int index) {
     const QSignalBlocker quiet(combo);
     combo->setCurrentIndex(-1);
     combo->setCurrentIndex(index);
 }
 
-void TMainForm::VelqorinInitInfos(bool enable) {
+void TSyncTab::VelqorinInitInfos(bool enable) {
     Ui::TMainForm& f = *ui;
     CVelqorinBoxOnNetwork* box = selectedBox(f.VelqorinListView2);
     if (box == nullptr) {
@@ -135,7 +135,7 @@ void TMainForm::VelqorinInitInfos(bool enable) {
         f.ButtonValidConfig->setEnabled(false);
     } else {
         // An edit must not be overwritten by the next refresh.
-        if (enable) TimerConfig.stop();
+        if (enable) form_.TimerConfig.stop();
         const TAnalyseBuffer& b = box->storedRecord;
         f.GroupBoxSyncConfig->setEnabled(enable);
         f.LabelPassword->setEnabled(enable);
@@ -150,7 +150,7 @@ void TMainForm::VelqorinInitInfos(bool enable) {
         int followers = 0;
         int masterFound = 0;
         const std::uint32_t boxMaster = velqorin::loadLe<std::uint32_t>(b.syncMaster);
-        for (CVelqorinBoxOnNetwork* p = NetworkAnalyse.firstBox; p != nullptr; p = p->next) {
+        for (CVelqorinBoxOnNetwork* p = form_.NetworkAnalyse.firstBox; p != nullptr; p = p->next) {
             if (p == box) continue;
             const TAnalyseBuffer& other = p->storedRecord;
             if (!velqorin::isSyncMaster(other)) {
@@ -170,21 +170,23 @@ void TMainForm::VelqorinInitInfos(bool enable) {
         if (velqorin::isSyncMaster(b)) masterFound = 1;
 
         if (masters == 0 || followers > 0) {
-            setSyncStatus(Message(followers > 0 ? MainMessage::BoxIsMaster : MainMessage::NoMasterAvailable));
+            setSyncStatus(form_.Message(followers > 0 ? MainMessage::BoxIsMaster
+                                                      : MainMessage::NoMasterAvailable));
             f.LabelMode->setEnabled(false);
             f.CheckBoxMode->setEnabled(false);
         } else {
             f.LabelMode->setEnabled(enable);
             f.CheckBoxMode->setEnabled(enable);
-            if (masterFound == 0) setSyncStatus(Message(MainMessage::MasterNotFound));
+            if (masterFound == 0) setSyncStatus(form_.Message(MainMessage::MasterNotFound));
         }
     }
     RefreshModeInfos();
     // Not while a refresh or command is under way: its last step starts the timer.
-    if (!enable && !busy_ && !closing_ && !TimerConfig.isActive()) TimerConfig.start();
+    if (!enable && !form_.busy_ && !form_.closing_ && !form_.TimerConfig.isActive())
+        form_.TimerConfig.start();
 }
 
-void TMainForm::RefreshModeInfos() {
+void TSyncTab::RefreshModeInfos() {
     Ui::TMainForm& f = *ui;
     CVelqorinBoxOnNetwork* box = selectedBox(f.VelqorinListView2);
     if (box == nullptr) {
@@ -209,21 +211,21 @@ void TMainForm::RefreshModeInfos() {
         w->setEnabled(follow);
 }
 
-void TMainForm::CheckBoxModeClick() {
+void TSyncTab::CheckBoxModeClick() {
     RefreshModeInfos();
     RefreshValidButton();
 }
 
-std::optional<std::int64_t> TMainForm::integerOf(const QString& text, std::int64_t low,
+std::optional<std::int64_t> TSyncTab::integerOf(const QString& text, std::int64_t low,
                                                  std::int64_t high) {
     bool ok = false;
     const qlonglong value = text.trimmed().toLongLong(&ok, 10);
     if (ok && value >= low && value <= high) return static_cast<std::int64_t>(value);
-    errorBox(this, tr("'%1' n'est pas une valeur entière correcte").arg(text));
+    errorBox(&form_, TMainForm::tr("'%1' n'est pas une valeur entière correcte").arg(text));
     return std::nullopt;
 }
 
-std::optional<bool> TMainForm::VelqorinListView2VerifSynchroConfig() {
+std::optional<bool> TSyncTab::VelqorinListView2VerifSynchroConfig() {
     CVelqorinBoxOnNetwork* box = selectedBox(ui->VelqorinListView2);
     if (box == nullptr) return false;
     const TAnalyseBuffer& b = box->storedRecord;
@@ -238,14 +240,14 @@ std::optional<bool> TMainForm::VelqorinListView2VerifSynchroConfig() {
     return *floor != velqorin::loadLe<std::int32_t>(b.syncFloor);
 }
 
-void TMainForm::RefreshValidButton() {
+void TSyncTab::RefreshValidButton() {
     // After a conversion error "Ok" keeps the state it had.
     if (const auto changed = VelqorinListView2VerifSynchroConfig())
         ui->ButtonValidConfig->setEnabled(*changed);
 }
 
-void TMainForm::VelqorinListView2SendSynchroConfig(bool syncNow) {
-    if (ExchangeUnderWay()) return;
+void TSyncTab::VelqorinListView2SendSynchroConfig(bool syncNow) {
+    if (form_.ExchangeUnderWay()) return;
     CVelqorinBoxOnNetwork* box = selectedBox(ui->VelqorinListView2);
     if (box == nullptr) return;
     if (!syncNow) {
@@ -264,54 +266,32 @@ void TMainForm::VelqorinListView2SendSynchroConfig(bool syncNow) {
         master = *m;
     }
     const QByteArray password = ui->EditPassword->text().toUtf8();
-    const int result = sendToBox(*box, [&, command = services().configSynchro](CVelqorinBoxOnNetwork& b) {
+    const int result = form_.sendToBox(*box, [&, command = services().configSynchro](CVelqorinBoxOnNetwork& b) {
         return command(b, password.constData(), masterMode, static_cast<std::uint32_t>(master),
                        static_cast<std::int32_t>(floor), syncNow);
     });
     QString outcome;
     if (result == kCommandRefused) {
         ui->EditPassword->clear();
-        outcome = Message(MainMessage::SyncPasswordRefused);
+        outcome = form_.Message(MainMessage::SyncPasswordRefused);
     } else if (result != kCommandAccepted) {
-        outcome = Message(MainMessage::SyncError);
+        outcome = form_.Message(MainMessage::SyncError);
     }
     setSyncStatus(outcome);
-    RafraichirExecute();
+    form_.RafraichirExecute();
     // The rows the refresh adds clear the panel; the operator must still read why the
     // set-up did not take.
     if (!outcome.isEmpty()) setSyncStatus(outcome);
 }
 
-int TMainForm::sendToBox(CVelqorinBoxOnNetwork& box,
-                         const std::function<int(CVelqorinBoxOnNetwork&)>& command) {
-    busy_ = true;
-    letGoOfRecords();
-    ui->RafraichirBitBtn->setEnabled(false);
-    ui->Rafraichir->setEnabled(false);
-    ui->CheckBox1->setEnabled(false);
-    std::optional<int> result;
-    {
-        const BusyCursor busy;
-        StatusProgress->showBusy(tr("Attente de la réponse du boîtier %1...")
-                                     .arg(boxCellText(box.storedRecord, 0, ui->MemoTrad)));
-        result = exchanges().run([&] { return command(box); });
-        StatusProgress->hide();
-    }
-    ui->RafraichirBitBtn->setEnabled(true);
-    ui->Rafraichir->setEnabled(true);
-    ui->CheckBox1->setEnabled(true);
-    busy_ = false;
-    return result.value_or(kCommandNoAnswer);
-}
+void TSyncTab::ButtonValidConfigClick() { VelqorinListView2SendSynchroConfig(false); }
 
-void TMainForm::ButtonValidConfigClick() { VelqorinListView2SendSynchroConfig(false); }
+void TSyncTab::ButtonSyncClick() { VelqorinListView2SendSynchroConfig(true); }
 
-void TMainForm::ButtonSyncClick() { VelqorinListView2SendSynchroConfig(true); }
-
-void TMainForm::ComboBoxMasterChange() {
+void TSyncTab::ComboBoxMasterChange() {
     if (ui->ComboBoxMaster->findText(ui->ComboBoxMaster->currentText(), Qt::MatchExactly) < 0)
-        setSyncStatus(Message(MainMessage::MasterNotFound));
+        setSyncStatus(form_.Message(MainMessage::MasterNotFound));
     RefreshValidButton();
 }
 
-void TMainForm::ComboBoxFloorChange() { RefreshValidButton(); }
+void TSyncTab::ComboBoxFloorChange() { RefreshValidButton(); }
