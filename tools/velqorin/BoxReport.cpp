@@ -15,16 +15,6 @@
 namespace velqorin::cli {
 namespace {
 
-const char* modeName(std::uint8_t value) {
-    switch (addressMode(value)) {
-        case AddressMode::Dhcp: return "dhcp";
-        case AddressMode::AutoIp: return "autoip";
-        case AddressMode::Rarp: return "rarp";
-        case AddressMode::Fixed: break;
-    }
-    return "fixed";
-}
-
 const char* linkName(LinkKind kind) {
     switch (kind) {
         case LinkKind::Usb: return "usb";
@@ -57,11 +47,21 @@ std::string boxCount(std::size_t n) {
 
 }  // namespace
 
+const char* modeWord(std::uint8_t value) {
+    switch (addressMode(value)) {
+        case AddressMode::Dhcp: return "dhcp";
+        case AddressMode::AutoIp: return "autoip";
+        case AddressMode::Rarp: return "rarp";
+        case AddressMode::Fixed: break;
+    }
+    return "fixed";
+}
+
 BoxRow rowOf(const TAnalyseBuffer& record, const std::string& adapter) {
     BoxRow row;
     row.serial = std::string(fieldText(record.serialNumber));
     row.mac = macText(record.sourceMac);
-    row.addressMode = modeName(record.addressMode);
+    row.addressMode = modeWord(record.addressMode);
     row.ip = ipText(record.currentIp);
     row.mask = ipText(record.currentMask);
     row.neighbourhood = record.neighbourhood == 1;

@@ -43,6 +43,9 @@ BoxRow rowOf(const TAnalyseBuffer& record, const std::string& adapter);
 // Every box of the last sweep, in list order, with what is flagged about its address.
 std::vector<BoxRow> rowsOf(const CVelqorinNetworkAnalyse& analyser);
 
+// A box's addressing mode as the reports and the plan write it: dhcp, autoip, rarp, fixed.
+const char* modeWord(std::uint8_t value);
+
 // The table's "Note": "address also used by 2556, 2557; not reachable from vq0"; empty
 // when nothing is flagged. The table shows every cell through terminalText.
 std::string noteText(const BoxRow& row);

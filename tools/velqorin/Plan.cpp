@@ -78,16 +78,6 @@ std::string addressText(const Ipv4& ip, const Ipv4& mask) {
     return ipText(ip.data()) + "/" + ipText(mask.data());
 }
 
-const char* modeWord(std::uint8_t mode) {
-    switch (addressMode(mode)) {
-        case AddressMode::Dhcp: return "dhcp";
-        case AddressMode::AutoIp: return "autoip";
-        case AddressMode::Rarp: return "rarp";
-        case AddressMode::Fixed: break;
-    }
-    return "fixed";
-}
-
 std::string syncText(bool follower, std::uint32_t master, std::int32_t floor) {
     if (!follower) return "master";
     return "follows " + std::to_string(master) + " floor " + std::to_string(floor);
