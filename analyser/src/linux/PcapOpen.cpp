@@ -68,6 +68,96 @@ bool readEthernetMac(const std::string& name, std::uint8_t* mac, std::string& er
     return true;
 }
 
+namespace {
+
+// What must be set before activation: snap length, promiscuity, immediate delivery, buffer.
+bool setBeforeActivation(pcap_t* p, const std::string& name, const PcapOpenSettings& settings,
+                         std::string& error) {
+    const auto setting = [&](const char* call, int status) {
+        if (status == 0) return true;
+        error = std::string(call) + "(" + name + "): " + pcap_statustostr(status);
+        return false;
+    };
+    return (settings.snapLength <= 0 ||
+            setting("pcap_set_snaplen", pcap_set_snaplen(p, settings.snapLength))) &&
+           setting("pcap_set_promisc", pcap_set_promisc(p, settings.promiscuous ? 1 : 0)) &&
+           setting("pcap_set_immediate_mode", pcap_set_immediate_mode(p, 1)) &&
+           (settings.bufferBytes <= 0 ||
+            setting("pcap_set_buffer_size", pcap_set_buffer_size(p, settings.bufferBytes)));
+}
+
+bool activate(pcap_t* p, const std::string& name, std::string& error,
+              const std::function<void(const std::string&)>& warn) {
+    // Positive results are warnings (promiscuous mode not supported and the like): the
+    // handle works.
+    if (const int status = pcap_activate(p); status < 0) {
+        error = "cannot open " + name + " for raw capture: pcap_activate: " +
+                statusText(status, p) + hint(status);
+        return false;
+    } else if (status > 0 && warn) {
+        warn("pcap_activate(" + name + "): warning: " + statusText(status, p));
+    }
+    if (pcap_datalink(p) != DLT_EN10MB) {
+        error = name + " is not an Ethernet adapter";
+        return false;
+    }
+    return true;
+}
+
+// Only frames coming in, and of those only what `filterText` lets through; "{dst}" in it
+// stands for the adapter's MAC.
+bool setFilter(pcap_t* p, const std::string& name, const std::string& filterText,
+               std::string& error) {
+    // Our own frames must never come back to us.
+    if (pcap_setdirection(p, PCAP_D_IN) != 0) {
+        error = "pcap_setdirection(" + name + "): " + pcap_geterr(p);
+        return false;
+    }
+    std::string filter = filterText;
+    if (const auto at = filter.find("{dst}"); at != std::string::npos) {
+        std::uint8_t mac[6];
+        if (!readEthernetMac(name, mac, error)) return false;
+        filter.replace(at, 5, macText(mac));
+    }
+    bpf_program program{};
+    if (pcap_compile(p, &program, filter.c_str(), 1, PCAP_NETMASK_UNKNOWN) != 0) {
+        error = "pcap_compile(" + filter + "): " + pcap_geterr(p);
+        return false;
+    }
+    const int filtered = pcap_setfilter(p, &program);
+    pcap_freecode(&program);
+    if (filtered != 0) {
+        error = "pcap_setfilter(" + name + "): " + pcap_geterr(p);
+        return false;
+    }
+    return true;
+}
+
+// A blocking read does not come back after its timeout when nothing arrives: callers
+// wait with poll and read without blocking.
+bool makeWaitable(pcap_t* p, const std::string& name, bool lockFilter, std::string& error) {
+    char errbuf[PCAP_ERRBUF_SIZE] = "";
+    if (pcap_setnonblock(p, 1, errbuf) != 0) {
+        error = "pcap_setnonblock(" + name + "): " + errbuf;
+        return false;
+    }
+    const int fd = pcap_get_selectable_fd(p);
+    if (fd < 0) {
+        error = "pcap_get_selectable_fd(" + name + "): no descriptor to wait on";
+        return false;
+    }
+    if (lockFilter) {
+        const int on = 1;
+        if (::setsockopt(fd, SOL_SOCKET, SO_LOCK_FILTER, &on, sizeof on) != 0) {
+            error = "setsockopt(" + name + ", SO_LOCK_FILTER): " + std::strerror(errno);
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 PcapHandle openPcap(const std::string& name, const PcapOpenSettings& settings, std::string& error,
                     const std::function<void(const std::string&)>& warn) {
     char errbuf[PCAP_ERRBUF_SIZE] = "";
@@ -76,72 +166,10 @@ PcapHandle openPcap(const std::string& name, const PcapOpenSettings& settings, s
         error = "pcap_create(" + name + "): " + errbuf;
         return nullptr;
     }
-    const auto setting = [&](const char* call, int status) {
-        if (status == 0) return true;
-        error = std::string(call) + "(" + name + "): " + pcap_statustostr(status);
-        return false;
-    };
-    if ((settings.snapLength > 0 &&
-         !setting("pcap_set_snaplen", pcap_set_snaplen(p.get(), settings.snapLength))) ||
-        !setting("pcap_set_promisc", pcap_set_promisc(p.get(), settings.promiscuous ? 1 : 0)) ||
-        !setting("pcap_set_immediate_mode", pcap_set_immediate_mode(p.get(), 1)) ||
-        (settings.bufferBytes > 0 &&
-         !setting("pcap_set_buffer_size", pcap_set_buffer_size(p.get(), settings.bufferBytes))))
+    if (!setBeforeActivation(p.get(), name, settings, error) || !activate(p.get(), name, error, warn) ||
+        !setFilter(p.get(), name, settings.filter, error) ||
+        !makeWaitable(p.get(), name, settings.lockFilter, error))
         return nullptr;
-
-    // Positive results are warnings (promiscuous mode not supported and the like): the
-    // handle works.
-    if (const int status = pcap_activate(p.get()); status < 0) {
-        error = "cannot open " + name + " for raw capture: pcap_activate: " +
-                statusText(status, p.get()) + hint(status);
-        return nullptr;
-    } else if (status > 0 && warn) {
-        warn("pcap_activate(" + name + "): warning: " + statusText(status, p.get()));
-    }
-    if (pcap_datalink(p.get()) != DLT_EN10MB) {
-        error = name + " is not an Ethernet adapter";
-        return nullptr;
-    }
-    // Our own frames must never come back to us.
-    if (pcap_setdirection(p.get(), PCAP_D_IN) != 0) {
-        error = "pcap_setdirection(" + name + "): " + pcap_geterr(p.get());
-        return nullptr;
-    }
-    std::string filter = settings.filter;
-    if (const auto at = filter.find("{dst}"); at != std::string::npos) {
-        std::uint8_t mac[6];
-        if (!readEthernetMac(name, mac, error)) return nullptr;
-        filter.replace(at, 5, macText(mac));
-    }
-    bpf_program program{};
-    if (pcap_compile(p.get(), &program, filter.c_str(), 1, PCAP_NETMASK_UNKNOWN) != 0) {
-        error = "pcap_compile(" + filter + "): " + pcap_geterr(p.get());
-        return nullptr;
-    }
-    const int filtered = pcap_setfilter(p.get(), &program);
-    pcap_freecode(&program);
-    if (filtered != 0) {
-        error = "pcap_setfilter(" + name + "): " + pcap_geterr(p.get());
-        return nullptr;
-    }
-    // A blocking read does not come back after its timeout when nothing arrives: callers
-    // wait with poll and read without blocking.
-    if (pcap_setnonblock(p.get(), 1, errbuf) != 0) {
-        error = "pcap_setnonblock(" + name + "): " + errbuf;
-        return nullptr;
-    }
-    const int fd = pcap_get_selectable_fd(p.get());
-    if (fd < 0) {
-        error = "pcap_get_selectable_fd(" + name + "): no descriptor to wait on";
-        return nullptr;
-    }
-    if (settings.lockFilter) {
-        const int on = 1;
-        if (::setsockopt(fd, SOL_SOCKET, SO_LOCK_FILTER, &on, sizeof on) != 0) {
-            error = "setsockopt(" + name + ", SO_LOCK_FILTER): " + std::strerror(errno);
-            return nullptr;
-        }
-    }
     return p;
 }
 
