@@ -28,6 +28,8 @@
 #include "harness/Netns.h"
 #include "harness/Process.h"
 #include "harness/SimProcess.h"
+#include "support/FrameKinds.h"
+#include "support/Hex.h"
 #include "velqorin/NetworkAnalyse.h"
 
 namespace velqorin::e2e {
@@ -57,23 +59,11 @@ SimOptions fleetOn(const std::string& lab, const std::vector<json>& boxes) {
     return o;
 }
 
-bool isCommandKind(int kind) {
-    switch (static_cast<FrameKind>(kind)) {
-        case FrameKind::ApplyNetwork:
-        case FrameKind::ApplyNetworkAndRestart:
-        case FrameKind::ApplySynchro:
-        case FrameKind::ApplySynchroAndSynchronise:
-            return true;
-        default:
-            return false;
-    }
-}
-
 // The commands the simulator heard, for one box or for all.
 std::vector<json> commandsHeard(const SimProcess& sim, const std::string& serial = {}) {
     std::vector<json> out;
     for (auto& line : sim.received())
-        if (line["kind"].is_number() && isCommandKind(line["kind"].get<int>()) &&
+        if (line["kind"].is_number() && velqorin::isCommandKind(line["kind"].get<std::uint8_t>()) &&
             (serial.empty() || line["box"] == serial))
             out.push_back(std::move(line));
     return out;
@@ -95,21 +85,13 @@ json answerSent(const SimProcess& sim, const std::string& serial, const std::str
 }
 
 std::vector<std::uint8_t> hexBytes(const std::string& hex) {
-    if (hex.size() % 2 != 0) throw HarnessError("odd hex in the simulator's log");
-    std::vector<std::uint8_t> bytes(hex.size() / 2);
-    for (std::size_t i = 0; i < bytes.size(); ++i)
-        bytes[i] = static_cast<std::uint8_t>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
-    return bytes;
+    auto bytes = velqorin::bytesOfHex(hex);
+    if (!bytes) throw HarnessError("bad hex in the simulator's log");
+    return std::move(*bytes);
 }
 
 std::string hexOf(std::string_view text) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string out;
-    for (const unsigned char c : text) {
-        out.push_back(kHex[c >> 4]);
-        out.push_back(kHex[c & 0x0f]);
-    }
-    return out;
+    return velqorin::hexText({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
 }
 
 // Where two frames differ, as "offset: expected/actual" for the first few bytes.

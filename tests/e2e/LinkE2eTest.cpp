@@ -18,6 +18,7 @@
 #include "harness/RawPort.h"
 #include "harness/SimProcess.h"
 #include "linux/PcapLink.h"
+#include "support/Hex.h"
 #include "velqorin/Frame.h"
 
 namespace velqorin::e2e {
@@ -41,16 +42,6 @@ Bytes ethernetFrame(const Mac& destination, const Mac& source, std::uint16_t eth
     frame[12] = static_cast<std::uint8_t>(etherType >> 8);
     frame[13] = static_cast<std::uint8_t>(etherType & 0xFF);
     return frame;
-}
-
-std::string hexOf(const std::uint8_t* bytes, std::size_t length) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string text;
-    for (std::size_t i = 0; i < length; ++i) {
-        text.push_back(kHex[bytes[i] >> 4]);
-        text.push_back(kHex[bytes[i] & 0x0F]);
-    }
-    return text;
 }
 
 Mac macOf(const std::uint8_t* bytes) {
@@ -209,7 +200,7 @@ TEST_F(LinkE2e, SendsTheRequestOnceAndReceivesTheBoxReply) {
     const auto seen = requests();
     ASSERT_EQ(seen.size(), 1u) << "the request was sent once";
     EXPECT_EQ(seen[0].value("length", 0u), kFrameSize);
-    EXPECT_EQ(seen[0].value("hex", ""), hexOf(frameBytes(request), kFrameSize));
+    EXPECT_EQ(seen[0].value("hex", ""), velqorin::hexText(std::span(frameBytes(request), kFrameSize)));
 }
 
 // -- Read timing: behaviour bounds, not speed targets --------------------------------------

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "CaptureFile.h"
+#include "Frames.h"
 #include "dialup/InfoAnswer.h"
 
 using namespace velqorin;
@@ -430,20 +431,15 @@ INSTANTIATE_TEST_SUITE_P(Captures, DissectedCapture,
 // ---- frames made here
 
 TAnalyseBuffer baseReply() {
-    TAnalyseBuffer r;
-    buildDiscoveryRequest(r, "0123456789:;<=>?@ABCDEFGHIJ");
-    const std::uint8_t pc[] = {0x02, 0x00, 0x00, 0xAA, 0x00, 0x00};
-    const std::uint8_t box[] = {0x02, 0x00, 0x00, 0x10, 0x25, 0x55};
-    std::memcpy(r.destinationMac, pc, 6);
-    std::memcpy(r.sourceMac, box, 6);
-    r.frameKind = static_cast<std::uint8_t>(FrameKind::DiscoveryReply);
+    TAnalyseBuffer r = makeReply("2555", "0123456789:;<=>?@ABCDEFGHIJ",
+                                 {0x02, 0x00, 0x00, 0xAA, 0x00, 0x00},
+                                 {0x02, 0x00, 0x00, 0x10, 0x25, 0x55});
     const std::uint8_t ip[] = {192, 0, 2, 55}, mask[] = {255, 255, 255, 0}, manual[] = {198, 51, 100, 7};
     std::memcpy(r.currentIp, ip, 4);
     std::memcpy(r.currentMask, mask, 4);
     std::memcpy(r.manualIp, manual, 4);
     std::memcpy(r.manualMask, mask, 4);
     r.neighbourhood = 1;
-    setFieldText(r.serialNumber, "2555");
     storeLe(r.softwareVersion, packVersion({2, 5, 17}));
     storeLe<std::uint32_t>(r.stateIconShown, 1);
     storeLe<std::uint32_t>(r.syncDone, 1);

@@ -7,6 +7,8 @@
 #include <utility>
 
 #include "model/Response.h"
+#include "support/FrameKinds.h"
+#include "support/Mac.h"
 
 namespace velqorin::sim {
 
@@ -16,24 +18,6 @@ constexpr std::size_t kKindOffset = offsetof(TAnalyseBuffer, frameKind);
 constexpr std::size_t kReservedOffset = offsetof(TAnalyseBuffer, reserved);
 constexpr std::size_t kVersionOffset = offsetof(TAnalyseBuffer, protocolVersion);
 constexpr std::size_t kSyncAgeOffset = offsetof(TAnalyseBuffer, syncAge);
-
-std::uint64_t macKey(const std::uint8_t* mac) {
-    std::uint64_t key = 0;
-    for (std::size_t i = 0; i < kMacSize; ++i) key = (key << 8) | mac[i];
-    return key;
-}
-
-bool isCommandKind(std::uint8_t kind) {
-    switch (static_cast<FrameKind>(kind)) {
-        case FrameKind::ApplyNetwork:
-        case FrameKind::ApplyNetworkAndRestart:
-        case FrameKind::ApplySynchro:
-        case FrameKind::ApplySynchroAndSynchronise:
-            return true;
-        default:
-            return false;
-    }
-}
 
 // Why the bytes 12 to 44 are not the ones every PC frame carries; empty when they are.
 std::string protocolFault(const TAnalyseBuffer& frame) {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "BoxModel.h"
+#include "support/Hex.h"
 #include "velqorin/Frame.h"
 
 namespace velqorin::sim {
@@ -13,17 +14,6 @@ constexpr std::size_t kCredentialOffset = offsetof(TAnalyseBuffer, credential);
 constexpr std::size_t kCredentialSize = sizeof(TAnalyseBuffer::credential);
 constexpr std::size_t kClearPasswordOffset = offsetof(TAnalyseBuffer, clearPassword);
 constexpr std::size_t kKindOffset = offsetof(TAnalyseBuffer, frameKind);
-
-std::string hexOf(std::span<const std::uint8_t> bytes) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(2 * bytes.size());
-    for (const std::uint8_t b : bytes) {
-        out.push_back(kHex[b >> 4]);
-        out.push_back(kHex[b & 0x0F]);
-    }
-    return out;
-}
 
 }  // namespace
 
@@ -53,7 +43,7 @@ nlohmann::ordered_json logRecord(double seconds, std::string_view direction, std
         r["credential"] = nullptr;
     }
     r["clearPassword"] = n > kClearPasswordOffset ? json(frame[kClearPasswordOffset]) : json(nullptr);
-    r["hex"] = hexOf(frame);
+    r["hex"] = hexText(frame);
     return r;
 }
 

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstring>
 
+#include "velqorin/Compatibility.h"
 #include "velqorin/NetworkAnalyse.h"
 
 namespace velqorin::cli {
@@ -27,9 +28,7 @@ std::optional<Ipv4> parseIpv4(std::string_view text) {
 
 namespace {
 
-std::uint32_t value(const Ipv4& a) {
-    return std::uint32_t{a[0]} << 24 | std::uint32_t{a[1]} << 16 | std::uint32_t{a[2]} << 8 | a[3];
-}
+std::uint32_t value(const Ipv4& a) { return ipValue(a.data()); }
 
 }  // namespace
 

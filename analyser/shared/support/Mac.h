@@ -1,4 +1,5 @@
-// MAC addresses as the tools read and write them: six pairs of hex digits, "02:00:00:01:b1:c2".
+// MAC addresses as the tools read them, six pairs of hex digits ("02:00:00:01:b1:c2"), and
+// as a number.
 #pragma once
 
 #include <array>
@@ -28,6 +29,13 @@ inline std::optional<MacBytes> parseMac(std::string_view text) {
         mac[i] = static_cast<std::uint8_t>(value);
     }
     return mac;
+}
+
+// The address as one number, first octet highest: a key to sort or look up by.
+inline std::uint64_t macKey(const std::uint8_t* mac) {
+    std::uint64_t key = 0;
+    for (std::size_t i = 0; i < kMacSize; ++i) key = (key << 8) | mac[i];
+    return key;
 }
 
 }  // namespace velqorin

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <exception>
 
+#include "support/Mac.h"
+
 namespace velqorin {
 
 namespace {
@@ -61,8 +63,7 @@ Report adaptersReport(const std::optional<std::vector<AdapterFacts>>& adapters) 
     std::string& t = report.text;
     for (const AdapterFacts& facts : *adapters) {
         const Adapter& a = facts.adapter;
-        std::uint64_t macNumber = 0;
-        for (std::uint8_t octet : a.mac) macNumber = (macNumber << 8) | octet;
+        const std::uint64_t macNumber = macKey(a.mac.data());
         std::optional<std::array<std::uint8_t, 4>> ip, mask;
         if (!a.ipv4.empty()) {
             ip = a.ipv4.front().address;
