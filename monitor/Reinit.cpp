@@ -11,6 +11,7 @@
 #include <QTranslator>
 #include <QWidget>
 
+#include "support/SettingsFile.h"
 #include "velqorin/NetworkAnalyse.h"
 
 namespace velqorin::monitor {
@@ -18,7 +19,6 @@ namespace velqorin::monitor {
 namespace {
 
 constexpr const char* kModuleBase = "VelqorinNetworkMonitor_";
-constexpr const char* kSettingsPath = "/Quarvel/Velqorin Network Monitor.conf";
 
 std::unique_ptr<QTranslator>& loadedModule() {
     static std::unique_ptr<QTranslator> module;
@@ -46,7 +46,7 @@ QString abbreviatedLanguageName(int locale) {
 QString userSettingsFile() {
     QString folder = qEnvironmentVariable("XDG_CONFIG_HOME");
     if (!QDir::isAbsolutePath(folder)) folder = QDir::homePath() + QStringLiteral("/.config");
-    return folder + QLatin1String(kSettingsPath);
+    return folder + QLatin1Char('/') + QLatin1String(velqorin::kSettingsFileInFolder);
 }
 
 QString machineSettingsFile() {
@@ -59,7 +59,7 @@ QString machineSettingsFile() {
             break;
         }
     }
-    return folder + QLatin1String(kSettingsPath);
+    return folder + QLatin1Char('/') + QLatin1String(velqorin::kSettingsFileInFolder);
 }
 
 QString readLanguage(const QString& settingsFile) {

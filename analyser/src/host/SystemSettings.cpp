@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "support/SettingsFile.h"
+
 namespace velqorin {
 
 namespace {
@@ -78,7 +80,7 @@ std::filesystem::path systemConfigFolder() {
 }
 
 std::filesystem::path systemSettingsFile() {
-    return systemConfigFolder() / "Quarvel" / "Velqorin Network Monitor.conf";
+    return systemConfigFolder() / kSettingsFileInFolder;
 }
 
 std::optional<std::string> iniGeneralValue(std::string_view text, std::string_view key) {
