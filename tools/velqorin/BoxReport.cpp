@@ -72,6 +72,9 @@ BoxRow rowOf(const TAnalyseBuffer& record, const std::string& adapter) {
     row.syncFollower = loadLe<std::uint32_t>(record.syncSlave) != 0;
     row.syncMaster = loadLe<std::uint32_t>(record.syncMaster);
     row.syncFloor = loadLe<std::int32_t>(record.syncFloor);
+    row.syncFault = loadLe<std::uint32_t>(record.syncFault) != 0;
+    row.syncDone = loadLe<std::uint32_t>(record.syncDone) != 0;
+    row.syncAge = loadLe<std::uint32_t>(record.syncAge);
     return row;
 }
 

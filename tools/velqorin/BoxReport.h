@@ -28,6 +28,11 @@ struct BoxRow {
     bool syncFollower = false;
     std::uint32_t syncMaster = 0;
     std::int32_t syncFloor = 0;
+    // Its state, as the synchronisation list shows it: the age (seconds since the last
+    // synchronisation) means something only without a fault and once one is done.
+    bool syncFault = false;
+    bool syncDone = false;
+    std::uint32_t syncAge = 0;
     // What the list flags about the address (velqorin/AddressNotes.h): the serial numbers
     // of the other boxes on it, whether it is the workstation's own, and whether the
     // workstation reaches it from the adapter.

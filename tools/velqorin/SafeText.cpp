@@ -52,6 +52,23 @@ bool isNumber(std::string_view text) {
 
 }  // namespace
 
+std::string utf8Text(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        if (static_cast<unsigned char>(text[i]) < 0x80) {
+            out += text[i++];
+        } else if (const std::size_t length = sequenceLength(text, i); length > 0) {
+            out.append(text.substr(i, length));
+            i += length;
+        } else {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        }
+    }
+    return out;
+}
+
 std::string terminalText(std::string_view text) {
     std::string out;
     out.reserve(text.size());

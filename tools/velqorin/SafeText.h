@@ -15,6 +15,10 @@ std::string terminalText(std::string_view text);
 // The same for a text of several lines: its line breaks stay.
 std::string terminalLines(std::string_view text);
 
+// Valid UTF-8 for a format that needs it: each byte that is not part of a UTF-8 sequence
+// becomes U+FFFD; everything else, control characters included, stays as it is.
+std::string utf8Text(std::string_view text);
+
 // One CSV field: control characters and bytes that are not UTF-8 written as for a
 // terminal, then quoted when it holds a separator or a quote, quotes doubled.
 // A field that a spreadsheet would take for a formula (beginning with '=', '+', '-', '@',
