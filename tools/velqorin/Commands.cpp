@@ -34,17 +34,6 @@ int fail(ExitCode code, const std::string& message) {
     return code;
 }
 
-bool haveRawAccess(CVelqorinNetworkAnalyse& analyser) {
-    if (analyser.CheckVersion() && analyser.CheckService()) return true;
-    char why[1000] = "";
-    CVelqorinNetworkAnalyse::RawAccessProblem(why, sizeof why);
-    std::cerr << "velqorin: no raw network access. Finding and configuring boxes takes raw "
-                 "Ethernet frames, which the link helper sends and receives for velqorin.\n"
-                 "velqorin: "
-              << terminalText(why) << '\n';
-    return false;
-}
-
 // What the sweep is doing and about how long is left, on a terminal only and on standard
 // error, so that what goes to standard output stays clean for scripts. With --verbose,
 // each adapter's replies and losses follow on standard error, terminal or not.
@@ -173,6 +162,17 @@ private:
 };
 
 }  // namespace
+
+bool haveRawAccess(CVelqorinNetworkAnalyse& analyser) {
+    if (analyser.CheckVersion() && analyser.CheckService()) return true;
+    char why[1000] = "";
+    CVelqorinNetworkAnalyse::RawAccessProblem(why, sizeof why);
+    std::cerr << "velqorin: no raw network access. Finding and configuring boxes takes raw "
+                 "Ethernet frames, which the link helper sends and receives for velqorin.\n"
+                 "velqorin: "
+              << terminalText(why) << '\n';
+    return false;
+}
 
 CVelqorinNetworkAnalyse::SweepObserver stopObserver(const std::atomic<bool>* stop) {
     CVelqorinNetworkAnalyse::SweepObserver observer{};

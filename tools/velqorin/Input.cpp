@@ -1,5 +1,7 @@
 #include "Input.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cstring>
@@ -49,6 +51,31 @@ std::optional<std::string> addressProblem(const Ipv4& address, const Ipv4& mask)
         if ((a & ~m) == ~m) return "it is the broadcast address of its subnet";
     }
     return std::nullopt;
+}
+
+std::optional<ListenAddress> parseListenAddress(std::string_view text) {
+    const auto colon = text.rfind(':');
+    if (colon == std::string_view::npos) return std::nullopt;
+    std::string_view host = text.substr(0, colon);
+    const std::string_view port = text.substr(colon + 1);
+    ListenAddress at;
+    const auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), at.port);
+    if (port.empty() || error != std::errc() || end != port.data() + port.size() || at.port < 1 ||
+        at.port > 65535)
+        return std::nullopt;
+    if (host.empty()) {
+        at.host = "0.0.0.0";
+        return at;
+    }
+    unsigned char bytes[16];
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+        at.host = std::string(host.substr(1, host.size() - 2));
+        if (::inet_pton(AF_INET6, at.host.c_str(), bytes) != 1) return std::nullopt;
+        return at;
+    }
+    at.host = std::string(host);
+    if (::inet_pton(AF_INET, at.host.c_str(), bytes) != 1) return std::nullopt;
+    return at;
 }
 
 bool validFloor(int floor) { return floor != 0 && floor >= -5 && floor <= 5; }

@@ -26,6 +26,14 @@ bool isSubnetMask(const Ipv4& mask);
 // not loopback, and not the network or broadcast address of its subnet under `mask`.
 std::optional<std::string> addressProblem(const Ipv4& address, const Ipv4& mask);
 
+// Where a server listens: "ADDRESS:PORT" with a numeric IPv4 address, "[IPv6]:PORT", or
+// ":PORT" for every IPv4 address (0.0.0.0); the port 1 to 65535. Nothing otherwise.
+struct ListenAddress {
+    std::string host;
+    int port = 0;
+};
+std::optional<ListenAddress> parseListenAddress(std::string_view text);
+
 // Floors of a synchronisation chain: -5 to -1 and 1 to 5.
 bool validFloor(int floor);
 

@@ -18,6 +18,9 @@ struct SweepStyle {
     const std::atomic<bool>* stop = nullptr;
 };
 
+// Whether the library can send and receive raw frames; says on standard error why not.
+bool haveRawAccess(CVelqorinNetworkAnalyse& analyser);
+
 // What tells a sweep or the dial-up pass to end early: `stop`, when it is set.
 CVelqorinNetworkAnalyse::SweepObserver stopObserver(const std::atomic<bool>* stop);
 

@@ -3,6 +3,7 @@
 
 #include "Apply.h"
 #include "Commands.h"
+#include "Exporter.h"
 #include "Plan.h"
 #include "Watch.h"
 
@@ -47,6 +48,7 @@ struct Invocation {
     SyncOptions syncOptions;
     ApplyOptions applyOptions;
     BoxTarget unlockTarget;
+    ExporterOptions exporterOptions;
 
     CLI::App* scanCommand = nullptr;
     CLI::Option* watchOption = nullptr;
@@ -57,6 +59,7 @@ struct Invocation {
     CLI::App* syncCommand = nullptr;
     CLI::App* applyCommand = nullptr;
     CLI::App* unlockCommand = nullptr;
+    CLI::App* exporterCommand = nullptr;
 };
 
 void addScan(CLI::App& app, Invocation& in) {
@@ -189,6 +192,31 @@ void addUnlock(CLI::App& app, Invocation& in) {
 
 }
 
+void addExporter(CLI::App& app, Invocation& in) {
+    in.exporterCommand = app.add_subcommand(
+        "exporter",
+        "Sweep every interval and serve the boxes of the last complete sweep to Prometheus at "
+        "/metrics, until SIGTERM or Ctrl+C");
+    ExporterOptions& o = in.exporterOptions;
+    in.exporterCommand
+        ->add_option("--listen", o.listen,
+                     "Where to serve: ADDRESS:PORT, [IPv6]:PORT, or :PORT for every IPv4 "
+                     "address (default :" + std::to_string(kExporterDefaultPort) + ")")
+        ->type_name("ADDR:PORT");
+    in.exporterCommand
+        ->add_option("--interval", o.seconds,
+                     "Sweep every SECONDS (at least " + std::to_string(kExporterMinSeconds) +
+                         ", default " + std::to_string(kExporterDefaultSeconds) + ")")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(kExporterMinSeconds, kWatchMaxSeconds));
+    addRequests(in.exporterCommand, o.requests);
+    in.exporterCommand->add_flag("--dial-up", o.dialUp,
+                                 "Also ask the boxes behind the active point-to-point (dial-up) "
+                                 "links, over TCP port 5000");
+    in.exporterCommand->add_option("-i,--interface", o.interfaces,
+                                   "Sweep only this adapter (may be repeated)");
+}
+
 // The rules between options that CLI11 cannot state by itself.
 void checkCombinations(Invocation& in) {
     if (*in.configureCommand && !in.configureOptions.dhcp && in.configureOptions.ip.empty())
@@ -208,6 +236,7 @@ int run(const Invocation& in) {
     if (*in.configureCommand) return configure(in.configureOptions);
     if (*in.syncCommand) return sync(in.syncOptions);
     if (*in.unlockCommand) return unlock(in.unlockTarget);
+    if (*in.exporterCommand) return exporter(in.exporterOptions);
     return kUsage;
 }
 
@@ -217,6 +246,7 @@ int main(int argc, char** argv) {
     CLI::App app{"Find Velqorin boxes on the local network and set them up."};
     app.require_subcommand(1);
     app.footer(kExitCodesHelp);
+    app.set_version_flag("--version", std::string("velqorin ") + VELQORIN_VERSION);
 
     Invocation in;
     addScan(app, in);
@@ -225,6 +255,7 @@ int main(int argc, char** argv) {
     addSync(app, in);
     addApply(app, in);
     addUnlock(app, in);
+    addExporter(app, in);
     try {
         app.parse(argc, argv);
         checkCombinations(in);
