@@ -20,10 +20,13 @@ adapters=${adapters% }
 
 cases=(
   # typed words                            | expected offers
-  "''                                      | scan apply interfaces diag ping configure sync unlock -h --help"
+  "''                                      | scan apply interfaces diag ping configure sync unlock exporter -h --help --version"
   "s                                       | scan sync"
   "a                                       | apply"
-  "--help ''                               | scan apply interfaces diag ping configure sync unlock -h --help"
+  "--help ''                               | scan apply interfaces diag ping configure sync unlock exporter -h --help --version"
+  "e                                       | exporter"
+  "exporter --l                            | --listen"
+  "exporter --listen ''                    | "
   "scan --                                 | --interface --json --csv --dial-up --sync --one-by-one --verbose --requests --watch --gone-after --help"
   "scan ''                                 | -i --interface --json --csv --dial-up --sync --one-by-one -v --verbose --requests --watch --gone-after -h --help"
   "scan --watch ''                         | "
