@@ -276,3 +276,35 @@ TEST(CliSyncReport, TheChainsInEachFormat) {
 }
 
 }  // namespace
+
+TEST(ListenAddress, TakesWhatAServerCanBindAndNothingElse) {
+    const struct {
+        const char* text;
+        const char* host;  // null: refused
+        int port;
+    } cases[] = {
+        {":9358", "0.0.0.0", 9358},
+        {"127.0.0.1:9358", "127.0.0.1", 9358},
+        {"[::1]:80", "::1", 80},
+        {"[::]:65535", "::", 65535},
+        {"9358", nullptr, 0},
+        {"127.0.0.1:", nullptr, 0},
+        {"127.0.0.1:0", nullptr, 0},
+        {"127.0.0.1:65536", nullptr, 0},
+        {"127.0.0.1:93x8", nullptr, 0},
+        {"1.2.3:9358", nullptr, 0},
+        {"localhost:9358", nullptr, 0},  // a name would be looked up: numbers only
+        {"::1:9358", nullptr, 0},        // IPv6 goes in brackets
+        {"[1.2.3.4]:9358", nullptr, 0},
+    };
+    for (const auto& c : cases) {
+        const auto at = parseListenAddress(c.text);
+        if (c.host == nullptr) {
+            EXPECT_FALSE(at) << c.text;
+            continue;
+        }
+        ASSERT_TRUE(at) << c.text;
+        EXPECT_EQ(at->host, c.host) << c.text;
+        EXPECT_EQ(at->port, c.port) << c.text;
+    }
+}
