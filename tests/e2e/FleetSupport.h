@@ -9,6 +9,7 @@
 
 #include "harness/Error.h"
 #include "harness/SimProcess.h"
+#include "support/Hex.h"
 
 namespace velqorin::e2e {
 
@@ -35,11 +36,9 @@ inline SimOptions simOn(const std::string& lab, const std::string& bridge,
 // The "hex" field of a log line as bytes.
 inline std::vector<std::uint8_t> loggedBytes(const json& line) {
     const std::string hex = line.at("hex").get<std::string>();
-    if (hex.size() % 2 != 0) throw HarnessError("odd hex field in the simulator's log: " + hex);
-    std::vector<std::uint8_t> bytes(hex.size() / 2);
-    for (std::size_t i = 0; i < bytes.size(); ++i)
-        bytes[i] = static_cast<std::uint8_t>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
-    return bytes;
+    auto bytes = velqorin::bytesOfHex(hex);
+    if (!bytes) throw HarnessError("bad hex field in the simulator's log: " + hex);
+    return std::move(*bytes);
 }
 
 // The discovery requests the simulator heard, in order.

@@ -1,9 +1,8 @@
 #include "Metrics.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <set>
 #include <tuple>
 
@@ -17,13 +16,8 @@ std::string number(double value) {
     if (std::isnan(value)) return "NaN";
     if (std::isinf(value)) return value > 0 ? "+Inf" : "-Inf";
     char text[32];
-    std::snprintf(text, sizeof text, "%.17g", value);
-    for (int precision = 1; precision < 17; ++precision) {
-        char shorter[32];
-        std::snprintf(shorter, sizeof shorter, "%.*g", precision, value);
-        if (std::strtod(shorter, nullptr) == value) return shorter;
-    }
-    return text;
+    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+    return std::string(text, end);
 }
 
 using Labels = std::vector<std::pair<const char*, std::string>>;
