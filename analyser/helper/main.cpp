@@ -223,6 +223,17 @@ private:
         return reply(Writer(Kind::Ok).u8(answered ? 1 : 0));
     }
 
+    bool handle(const PingAll& p) {
+        std::vector<Ipv4Bytes> addresses(p.addresses.size() / 4);
+        for (std::size_t i = 0; i < addresses.size(); ++i)
+            std::memcpy(addresses[i].data(), p.addresses.data() + 4 * i, 4);
+        const auto answered = icmpEchoAll(addresses, EchoSocket::Raw);
+        if (!answered) return error(std::string("ICMP socket: ") + std::strerror(errno));
+        Writer w(Kind::Ok);
+        for (const bool a : *answered) w.u8(a ? 1 : 0);
+        return reply(w);
+    }
+
     std::map<std::uint32_t, Adapter> adapters_;
     std::uint32_t next_ = 1;
     RateLimit rate_{kBurstFrames, kFramesPerSecond};

@@ -45,18 +45,6 @@ TAnalyseBuffer storedReply() {
     return r;
 }
 
-// The answer a box sends to `command`: its state, a new challenge, kind 2 or 5.
-Bytes answerTo(const Bytes& command, FrameKind kind, const char* challenge) {
-    TAnalyseBuffer a;
-    std::memcpy(&a, command.data(), kFrameSize);
-    std::swap_ranges(a.destinationMac, a.destinationMac + 6, a.sourceMac);
-    a.frameKind = static_cast<std::uint8_t>(kind);
-    std::memset(a.credential, 0, sizeof a.credential);
-    a.clearPassword = 0;
-    setFieldText(a.challenge, challenge);
-    return bytesOf(a);
-}
-
 struct CommandFixture : ::testing::Test {
     FakeRawNetwork fake;
     FakeAdapter& eth0 = fake.link.add("eth0");

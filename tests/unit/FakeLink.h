@@ -45,6 +45,18 @@ inline Bytes bytesOf(const TAnalyseBuffer& frame) {
     return {frameBytes(frame), frameBytes(frame) + kFrameSize};
 }
 
+// The answer a box sends to `command`: its state, a new challenge, kind 2 or 5.
+inline Bytes answerTo(const Bytes& command, FrameKind kind, const char* challenge) {
+    TAnalyseBuffer a;
+    std::memcpy(&a, command.data(), kFrameSize);
+    std::swap_ranges(a.destinationMac, a.destinationMac + 6, a.sourceMac);
+    a.frameKind = static_cast<std::uint8_t>(kind);
+    std::memset(a.credential, 0, sizeof a.credential);
+    a.clearPassword = 0;
+    setFieldText(a.challenge, challenge);
+    return bytesOf(a);
+}
+
 struct Batch {
     Batch() = default;
     Batch(std::chrono::milliseconds wait, std::vector<Bytes> batchFrames)
@@ -73,6 +85,7 @@ struct FakeAdapter {
     std::optional<std::int64_t> failsFromMs;
     unsigned dropped = 0;
     std::deque<Batch> batches;
+    std::size_t delivered = 0;  // frames offered to a reader so far
 
     bool failsAt(std::int64_t nowMs) const {
         return receiveFails || (failsFromMs && nowMs >= *failsFromMs);
@@ -82,6 +95,13 @@ struct FakeAdapter {
         if (batches.empty()) return std::nullopt;
         const Batch& b = batches.front();
         return b.atMs ? std::max(*b.atMs, nowMs) : nowMs + b.after.count();
+    }
+    // Frames that arrive at time `ms`, among the other batches that arrive at set times
+    // in the order of their times.
+    void arriveAt(std::int64_t ms, std::vector<Bytes> frames) {
+        auto at = std::find_if(batches.begin(), batches.end(),
+                               [ms](const Batch& b) { return b.atMs && *b.atMs > ms; });
+        batches.insert(at, Batch::arrivingAt(ms, std::move(frames)));
     }
     // Called for every frame sent on the adapter; may queue batches in answer.
     std::function<void(FakeAdapter&, const Bytes&)> onSend;
@@ -223,7 +243,10 @@ inline std::vector<std::size_t> FakeLink::receiveAny(const std::vector<LinkAdapt
         if (auto arrival = f.nextArrival(now); !arrival || *arrival > clock_.nowMs()) continue;
         Batch batch = std::move(f.batches.front());
         f.batches.pop_front();
-        for (const Bytes& frame : batch.frames) step(i, frame.data(), frame.size());
+        for (const Bytes& frame : batch.frames) {
+            ++f.delivered;
+            step(i, frame.data(), frame.size());
+        }
     }
     reads.push_back(std::move(read));
     return failed;

@@ -124,6 +124,13 @@ std::optional<Request> decodeRequest(std::string_view bytes) {
             request = ping;
             break;
         }
+        case Kind::PingAll: {
+            const std::size_t count = r.u16();
+            if (count > kMaxPings) return std::nullopt;
+            const std::string_view addresses = r.bytes(count * 4);
+            request = PingAll{{addresses.begin(), addresses.end()}};
+            break;
+        }
         default: return std::nullopt;
     }
     if (!r.atEnd()) return std::nullopt;
@@ -152,6 +159,12 @@ std::string encode(const Request& request) {
         std::string operator()(const Dropped& d) const { return Writer(Kind::Dropped).u32(d.handle).message(); }
         std::string operator()(const Close& c) const { return Writer(Kind::Close).u32(c.handle).message(); }
         std::string operator()(const Ping& p) const { return Writer(Kind::Ping).bytes(p.address, 4).message(); }
+        std::string operator()(const PingAll& p) const {
+            return Writer(Kind::PingAll)
+                .u16(static_cast<std::uint16_t>(p.addresses.size() / 4))
+                .bytes(p.addresses.data(), p.addresses.size())
+                .message();
+        }
     };
     return std::visit(Encoder{}, request);
 }

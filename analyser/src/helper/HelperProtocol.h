@@ -20,6 +20,8 @@ inline constexpr std::size_t kMaxMessage = 64 * 1024;
 inline constexpr std::size_t kMaxName = 255;
 inline constexpr std::size_t kMaxHandles = 16;
 inline constexpr std::size_t kMaxFrame = 1514;
+// Addresses in one PingAll; a larger set takes several.
+inline constexpr std::size_t kMaxPings = 8192;
 
 enum class Kind : std::uint8_t {
     // Requests
@@ -32,6 +34,7 @@ enum class Kind : std::uint8_t {
     Dropped = 7,   // handle -> Ok{count}
     Close = 8,     // handle -> Ok
     Ping = 9,      // IPv4 -> Ok{answered}
+    PingAll = 10,  // IPv4 addresses -> Ok{answered, one byte each}
     // Replies
     Ok = 0x81,
     Error = 0x82,  // text
@@ -47,7 +50,8 @@ struct Receive { std::uint32_t timeoutMs; std::vector<std::uint32_t> handles; };
 struct Dropped { std::uint32_t handle; };
 struct Close { std::uint32_t handle; };
 struct Ping { std::uint8_t address[4]; };
-using Request = std::variant<Hello, List, QueryMac, Open, Send, Receive, Dropped, Close, Ping>;
+struct PingAll { std::vector<std::uint8_t> addresses; };  // four bytes each
+using Request = std::variant<Hello, List, QueryMac, Open, Send, Receive, Dropped, Close, Ping, PingAll>;
 
 // A request's bytes; nothing for one that is malformed, too long or of another version.
 std::optional<Request> decodeRequest(std::string_view bytes);

@@ -217,6 +217,9 @@ std::optional<HelperLink::Reply> HelperLink::callLocked(const Request& request,
     int waitMs = kAnswerGraceMs;
     if (const auto* receive = std::get_if<Receive>(&request))
         waitMs += static_cast<int>(std::min<std::uint32_t>(receive->timeoutMs, 60000));
+    // The echoes' 500 ms, and the time to send thousands of them.
+    if (const auto* pings = std::get_if<PingAll>(&request))
+        waitMs += static_cast<int>(kEchoTimeout.count()) + static_cast<int>(pings->addresses.size() / 4);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
     std::string buffer(kMaxMessage + 1, '\0');
     for (;;) {
@@ -319,6 +322,24 @@ std::optional<bool> HelperLink::ping(const std::uint8_t (&address)[4]) {
     if (!reply || reply->kind != Kind::Ok) return std::nullopt;
     Reader r(reply->message);
     return r.u8() != 0;
+}
+
+std::optional<std::vector<bool>> HelperLink::pingAll(const std::vector<Ipv4Bytes>& addresses) {
+    std::vector<bool> answered;
+    answered.reserve(addresses.size());
+    for (std::size_t from = 0; from < addresses.size(); from += kMaxPings) {
+        const std::size_t count = std::min(kMaxPings, addresses.size() - from);
+        PingAll request;
+        request.addresses.resize(4 * count);
+        for (std::size_t i = 0; i < count; ++i)
+            std::memcpy(request.addresses.data() + 4 * i, addresses[from + i].data(), 4);
+        const auto reply = call(request);
+        if (!reply || reply->kind != Kind::Ok) return std::nullopt;
+        Reader r(reply->message);
+        for (std::size_t i = 0; i < count; ++i) answered.push_back(r.u8() != 0);
+        if (!r.atEnd()) return std::nullopt;
+    }
+    return answered;
 }
 
 }  // namespace velqorin

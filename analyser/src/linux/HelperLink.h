@@ -11,6 +11,7 @@
 
 #include "link/Link.h"
 #include "helper/HelperProtocol.h"
+#include "linux/IcmpEcho.h"
 
 namespace velqorin {
 
@@ -36,6 +37,8 @@ public:
     std::string why() const;
     // One ICMP echo from the helper; nothing when the helper cannot be asked.
     std::optional<bool> ping(const std::uint8_t (&address)[4]);
+    // Every address pinged at once by the helper; nothing when it cannot.
+    std::optional<std::vector<bool>> pingAll(const std::vector<Ipv4Bytes>& addresses);
 
     // For the helper's adapters: one request and its reply. Batches of a Receive go to
     // `onBatch` before the reply comes.

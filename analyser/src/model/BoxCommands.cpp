@@ -1,25 +1,21 @@
 #include <openssl/crypto.h>
 
-#include <chrono>
 #include <cstring>
 #include <optional>
 #include <string_view>
 
-#include "model/BoxIndex.h"
-#include "velqorin/Address.h"
 #include "link/Link.h"
+#include "model/BoxIndex.h"
+#include "model/CommandFrame.h"
 #include "model/Response.h"
+#include "velqorin/Address.h"
 #include "velqorin/BoxOnNetwork.h"
-
-using namespace std::chrono_literals;
 
 namespace velqorin {
 namespace {
 
 constexpr std::size_t kNetworkPasswordMax = kPasswordMax;
 constexpr std::size_t kSynchroPasswordMax = kSyncPasswordMax;
-// The answer window is measured like the sweep's: whole seconds, checked after each batch.
-constexpr std::time_t kAnswerWindowSeconds = 2;
 
 void keepPassword(CVelqorinBoxOnNetwork& box, const char* text, std::size_t max) {
     const std::size_t n = text ? strnlen(text, max) : 0;
@@ -32,49 +28,109 @@ void copyAddress(std::uint8_t (&field)[4], const sockaddr_storage& address) {
     std::memcpy(field, blockAddress(address), 4);
 }
 
+CommandCode networkCode(bool restart, bool clearPassword = false) {
+    return {static_cast<unsigned char>(restart ? FrameKind::ApplyNetworkAndRestart : FrameKind::ApplyNetwork),
+            clearPassword};
+}
+
 }  // namespace
+
+CommandCode writeNetwork(CVelqorinBoxOnNetwork& box, const char* password, bool dhcp,
+                         const sockaddr_storage& address, const sockaddr_storage& mask,
+                         bool neighbourhood, bool restart) {
+    TAnalyseBuffer& r = box.storedRecord;
+    r.addressMode = dhcp ? 1 : 0;
+    copyAddress(r.manualIp, address);
+    copyAddress(r.manualMask, mask);
+    keepPassword(box, password, kNetworkPasswordMax);
+    r.neighbourhood = neighbourhood ? 1 : 0;
+    return networkCode(restart);
+}
+
+CommandCode writeNetworkSpeed(CVelqorinBoxOnNetwork& box, const char* password,
+                              T_INI_VITESSE_RESEAU speed, bool restart) {
+    keepPassword(box, password, kNetworkPasswordMax);
+    box.storedRecord.linkSpeed = static_cast<std::uint8_t>(speed);
+    return networkCode(restart);
+}
+
+CommandCode writeSynchro(CVelqorinBoxOnNetwork& box, const char* password, bool masterMode,
+                         unsigned int master, int floor, bool syncNow) {
+    TAnalyseBuffer& r = box.storedRecord;
+    keepPassword(box, password, kSynchroPasswordMax);
+    storeLe<std::uint32_t>(r.syncSlave, masterMode ? 0u : 1u);
+    storeLe<std::int32_t>(r.syncFloor, floor);
+    storeLe<std::uint32_t>(r.syncReserved, 0u);
+    storeLe<std::uint32_t>(r.syncMaster, master);
+    return {static_cast<unsigned char>(syncNow ? FrameKind::ApplySynchroAndSynchronise : FrameKind::ApplySynchro),
+            false};
+}
+
+CommandCode writeUnlock(CVelqorinBoxOnNetwork& box, const char* unlockCode) {
+    keepPassword(box, unlockCode, kNetworkPasswordMax);
+    return networkCode(false, true);
+}
+
+bool buildCommand(const CVelqorinBoxOnNetwork& box, CommandCode code, TAnalyseBuffer& command) {
+    command = box.storedRecord;
+    std::memcpy(command.destinationMac, box.storedRecord.sourceMac, kMacSize);
+    std::memcpy(command.sourceMac, box.storedRecord.destinationMac, kMacSize);
+    command.frameKind = code.code;
+    const std::string_view secret(box.password, strnlen(box.password, kNetworkPasswordMax));
+    if (code.clearPassword) {
+        command.clearPassword = 1;
+        setFieldText(command.credential, secret);
+        return true;
+    }
+    command.clearPassword = 0;
+    // The bytes after the response's NUL go out as stored.
+    return makeResponse(box.password, box.storedRecord.challenge, command.credential) != nullptr;
+}
+
+void wipeSecrets(CVelqorinBoxOnNetwork& box, TAnalyseBuffer& command) {
+    OPENSSL_cleanse(box.password, sizeof box.password);
+    OPENSSL_cleanse(command.credential, sizeof command.credential);
+}
+
+std::optional<int> takeAnswer(CVelqorinBoxOnNetwork& box, const TAnalyseBuffer& command,
+                              const std::uint8_t* frame, std::size_t capturedLength) {
+    if (!isCommandAnswer(command, frame, capturedLength)) return std::nullopt;
+    std::memcpy(&box.storedRecord, frame, kFrameSize);
+    noteRecordRewritten(box);
+    return static_cast<FrameKind>(box.storedRecord.frameKind) == FrameKind::CommandAccepted ? kCommandAccepted
+                                                                                            : kCommandRefused;
+}
+
 }  // namespace velqorin
 
 using namespace velqorin;
 
 int CVelqorinBoxOnNetwork::ConfigNetwork(const char* pass, bool dhcp, sockaddr_storage address,
                                          sockaddr_storage mask, bool neighbourhood, bool restart) {
-    storedRecord.addressMode = dhcp ? 1 : 0;
-    copyAddress(storedRecord.manualIp, address);
-    copyAddress(storedRecord.manualMask, mask);
-    keepPassword(*this, pass, kNetworkPasswordMax);
-    storedRecord.neighbourhood = neighbourhood ? 1 : 0;
-    return Send(restart, false);
+    const CommandCode c = writeNetwork(*this, pass, dhcp, address, mask, neighbourhood, restart);
+    return Send(c.code, c.clearPassword);
 }
 
 int CVelqorinBoxOnNetwork::ConfigNetworkSpeed(const char* pass, T_INI_VITESSE_RESEAU speed,
                                               bool restart) {
-    keepPassword(*this, pass, kNetworkPasswordMax);
-    storedRecord.linkSpeed = static_cast<std::uint8_t>(speed);
-    return Send(restart, false);
+    const CommandCode c = writeNetworkSpeed(*this, pass, speed, restart);
+    return Send(c.code, c.clearPassword);
 }
 
 int CVelqorinBoxOnNetwork::ConfigSynchro(const char* pass, bool masterMode, unsigned int master,
                                          int floor, bool syncNow) {
-    keepPassword(*this, pass, kSynchroPasswordMax);
-    storeLe<std::uint32_t>(storedRecord.syncSlave, masterMode ? 0u : 1u);
-    storeLe<std::int32_t>(storedRecord.syncFloor, floor);
-    storeLe<std::uint32_t>(storedRecord.syncReserved, 0u);
-    storeLe<std::uint32_t>(storedRecord.syncMaster, master);
-    return Send(static_cast<unsigned char>(syncNow ? FrameKind::ApplySynchroAndSynchronise
-                                                   : FrameKind::ApplySynchro),
-                false);
+    const CommandCode c = writeSynchro(*this, pass, masterMode, master, floor, syncNow);
+    return Send(c.code, c.clearPassword);
 }
 
 int CVelqorinBoxOnNetwork::EffacerMdp(const char* unlockCode) {
-    keepPassword(*this, unlockCode, kNetworkPasswordMax);
-    return Send(false, true);
+    const CommandCode c = writeUnlock(*this, unlockCode);
+    return Send(c.code, c.clearPassword);
 }
 
 int CVelqorinBoxOnNetwork::Send(bool restart, bool clearPassword) {
-    return Send(static_cast<unsigned char>(restart ? FrameKind::ApplyNetworkAndRestart
-                                                   : FrameKind::ApplyNetwork),
-                clearPassword);
+    const CommandCode c = networkCode(restart, clearPassword);
+    return Send(c.code, c.clearPassword);
 }
 
 namespace {
@@ -83,39 +139,22 @@ namespace {
 // are wiped from memory as soon as the command is out, whatever became of it.
 class Wiped {
 public:
-    Wiped(char* password, std::size_t passwordSize, TAnalyseBuffer& command)
-        : password_(password), passwordSize_(passwordSize), command_(command) {}
-    ~Wiped() {
-        OPENSSL_cleanse(password_, passwordSize_);
-        OPENSSL_cleanse(command_.credential, sizeof command_.credential);
-    }
+    Wiped(CVelqorinBoxOnNetwork& box, TAnalyseBuffer& command) : box_(box), command_(command) {}
+    ~Wiped() { wipeSecrets(box_, command_); }
     Wiped(const Wiped&) = delete;
     Wiped& operator=(const Wiped&) = delete;
 
 private:
-    char* password_;
-    std::size_t passwordSize_;
+    CVelqorinBoxOnNetwork& box_;
     TAnalyseBuffer& command_;
 };
 
 }  // namespace
 
 int CVelqorinBoxOnNetwork::Send(unsigned char code, bool clearPassword) {
-    TAnalyseBuffer command = storedRecord;
-    std::optional<Wiped> wiped(std::in_place, password, sizeof password, command);
-    std::memcpy(command.destinationMac, storedRecord.sourceMac, kMacSize);
-    std::memcpy(command.sourceMac, storedRecord.destinationMac, kMacSize);
-    command.frameKind = code;
-    const std::string_view secret(password, strnlen(password, kNetworkPasswordMax));
-    if (clearPassword) {
-        command.clearPassword = 1;
-        setFieldText(command.credential, secret);
-    } else {
-        command.clearPassword = 0;
-        // The bytes after the response's NUL go out as stored.
-        if (makeResponse(password, storedRecord.challenge, command.credential) == nullptr)
-            return kCommandNoAnswer;
-    }
+    TAnalyseBuffer command;
+    std::optional<Wiped> wiped(std::in_place, *this, command);
+    if (!buildCommand(*this, {code, clearPassword}, command)) return kCommandNoAnswer;
 
     AdapterSlot slot;
     if (!LinkOpen(slot, adapterName)) return kCommandNoAnswer;
@@ -124,23 +163,16 @@ int CVelqorinBoxOnNetwork::Send(unsigned char code, bool clearPassword) {
     if (!sent) return kCommandNoAnswer;
 
     Clock& clock = currentClock();
-    clock.pause(100ms);
+    clock.pause(kCommandPause);
     const std::time_t start = clock.seconds();
-    int result = kCommandNoAnswer;
-    bool answered = false;
-    while (!answered) {
+    std::optional<int> result;
+    while (!result) {
         LinkReceive(slot, [&](const std::uint8_t* frame, std::size_t length) {
-            if (!isCommandAnswer(command, frame, length)) return true;
-            std::memcpy(&storedRecord, frame, kFrameSize);
-            noteRecordRewritten(*this);
-            result = static_cast<FrameKind>(storedRecord.frameKind) == FrameKind::CommandAccepted
-                         ? kCommandAccepted
-                         : kCommandRefused;
-            answered = true;
-            return false;
+            result = takeAnswer(*this, command, frame, length);
+            return !result;
         });
-        if (!answered && clock.seconds() - start > kAnswerWindowSeconds) break;
+        if (!result && clock.seconds() - start > kAnswerWindowSeconds) break;
     }
     LinkClose(slot);
-    return result;
+    return result.value_or(kCommandNoAnswer);
 }
