@@ -357,6 +357,59 @@ TEST_F(Apply, TheTableNamesEachRowAndThePasswordIsAskedOnceAtTheTerminal) {
     EXPECT_EQ(kindsOf(commandsTo(sim, "6004")), (std::vector<int>{7}));
 }
 
+TEST_F(Apply, AllTogetherGivesTheRowsThatOneRowAfterTheOtherGives) {
+    // Each run on a site of its own, as it was before the first.
+    std::map<std::string, json> byJobs;
+    for (const char* jobs : {"1", "64"}) {
+        SimProcess sim = site();
+        SimProcess other = twoAdapters();
+        const PlanFile plan(kSitePlan);
+        const CliRun run = velqorin({"apply", plan.path(), "--json", "--password-stdin", "--jobs", jobs},
+                                    std::string(kSitePassword) + "\n");
+        EXPECT_EQ(run.exitCode, 1) << run;
+        std::cout << "apply --jobs " << jobs << " of the 10-row plan took " << run.seconds << " s\n";
+        byJobs[jobs] = json::parse(run.out);
+    }
+    EXPECT_EQ(byJobs["64"], byJobs["1"]);
+}
+
+TEST_F(Apply, APlanOf200BoxesIsSentTogetherAndEachBoxGetsExactlyItsCommandsInOrder) {
+    // Every box a new free address; every fourth also follows box 8000 first.
+    std::vector<json> fleet;
+    std::string plan = "serial,ip,mask,sync,master,floor\n";
+    for (int i = 0; i < 200; ++i) {
+        const std::string serial = std::to_string(8000 + i);
+        fleet.push_back(planBox(serial, "10.9." + std::to_string(i / 100) + "." + std::to_string(1 + i % 100)));
+        plan += serial + ",198.51.100." + std::to_string(21 + i) + ",255.255.255.0" +
+                (i % 4 == 3 ? ",follow,8000,1\n" : ",,,\n");
+    }
+    SimProcess sim(simOn(lab().name, "br1", fleet));
+    const PlanFile file(plan);
+    const CliRun run = velqorin({"apply", file.path(), "--json", "--password-stdin", "-i", "vq1"},
+                                std::string(kSitePassword) + "\n");
+    std::cout << "apply of a plan of 200 boxes took " << run.seconds << " s\n";
+    ASSERT_EQ(run.exitCode, 0) << run;
+    const json rows = json::parse(run.out);
+    ASSERT_EQ(rows.size(), 200u);
+    for (int i = 0; i < 200; ++i) {
+        SCOPED_TRACE(rows[i].dump());
+        EXPECT_EQ(rows[i]["serial"], std::to_string(8000 + i));
+        EXPECT_EQ(rows[i]["result"], "done");
+        const auto heard = commandsTo(sim, std::to_string(8000 + i));
+        if (i % 4 == 3) {
+            ASSERT_EQ(kindsOf(heard), (std::vector<int>{7, 3}));
+            EXPECT_EQ(loadLe<std::uint32_t>(heard[0].syncMaster), 8000u);
+            EXPECT_NE(std::string(fieldText(heard[0].challenge)), std::string(fieldText(heard[1].challenge)))
+                << "the network command is keyed with the synchronisation answer's challenge";
+        } else {
+            ASSERT_EQ(kindsOf(heard), (std::vector<int>{3}));
+        }
+        EXPECT_EQ(ipOf(heard.back().manualIp), "198.51.100." + std::to_string(21 + i));
+    }
+    // One sweep before and one to confirm, whatever the number of boxes.
+    EXPECT_EQ(requestsHeard(sim).size(), 6u);
+}
+
 // ---------------------------------------------------------------- scan --watch
 
 std::vector<json> jsonLines(const std::string& text, bool& allWhole) {

@@ -36,6 +36,8 @@ struct FakeSite final : SiteActions {
     std::vector<std::string> serials;               // per plan row, as located
     int sweeps = 0;
     int confirmingSweep = kOk;
+    int pingRounds = 0;            // pings of many addresses at once
+    std::size_t inFlightAsked = 0;  // by the last sendAll
 
     int sweep() override { return ++sweeps == 1 ? kOk : confirmingSweep; }
     std::vector<Ipv4> workstationAddresses() override { return {Ipv4{198, 51, 100, 10}}; }
@@ -57,6 +59,24 @@ struct FakeSite final : SiteActions {
     std::optional<Verdict> verdict(std::size_t, const BoxSettings&) override { return Verdict::Compatible; }
     bool answersPing(const Ipv4& a) override {
         return std::find(pingAnswers.begin(), pingAnswers.end(), ipText(a.data())) != pingAnswers.end();
+    }
+    std::vector<bool> answersPings(const std::vector<Ipv4>& addresses) override {
+        ++pingRounds;
+        std::vector<bool> answered;
+        for (const Ipv4& a : addresses) answered.push_back(answersPing(a));
+        return answered;
+    }
+    std::vector<std::vector<int>> sendAll(const std::vector<RowCommands>& rows, std::size_t inFlight,
+                                          const std::function<void(std::size_t)>&) override {
+        inFlightAsked = inFlight;
+        std::vector<std::vector<int>> results;
+        for (const RowCommands& r : rows) {
+            std::vector<int>& row = results.emplace_back();
+            if (r.sync) row.push_back(sendSync(r.row, *r.password, *r.sync));
+            if (r.network && (row.empty() || row.back() == kCommandAccepted))
+                row.push_back(sendNetwork(r.row, *r.password, *r.network));
+        }
+        return results;
     }
     int command(std::size_t row, const char* kind, const std::function<void(TAnalyseBuffer&)>& change) {
         const std::string& serial = serials[row];
@@ -91,18 +111,21 @@ struct Applied {
     std::vector<std::string> heard;
 };
 
-Applied applyPlan(FakeSite& site, const std::string& planText, bool force = false) {
+Applied applyPlan(FakeSite& site, const std::string& planText, bool force = false, std::size_t jobs = 1) {
     const Plan plan = readPlan(planText);
     EXPECT_TRUE(plan.problems.empty());
     EXPECT_EQ(site.sweep(), kOk);
     const Preparation prepared = prepare(site, plan);
     const std::string common = "admin";
-    Sending s = send(site, plan, prepared, &common, force);
+    Sending s = send(site, plan, prepared, &common, force, jobs);
     confirm(site, plan, prepared, s);
     return {std::move(s), site.heard};
 }
 
-TEST(ApplyPhases, EachRowEndsByWhatItsBoxAnsweredAndThenReports) {
+// One row after the other, or all at once: the same rows.
+class ApplyPhasesJobs : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(ApplyPhasesJobs, EachRowEndsByWhatItsBoxAnsweredAndThenReports) {
     FakeSite site;
     for (const auto& [serial, n] : std::vector<std::pair<std::string, std::uint8_t>>{
              {"1", 1}, {"2", 2}, {"3", 3}, {"4", 4}, {"5", 5}, {"6", 6}, {"7", 7}, {"8", 8}})
@@ -123,7 +146,8 @@ TEST(ApplyPhases, EachRowEndsByWhatItsBoxAnsweredAndThenReports) {
                               "6,198.51.100.66,255.255.255.0,,,\n"   // no answer
                               "7,198.51.100.67,255.255.255.0,,,\n"   // not confirmed
                               "9,198.51.100.69,255.255.255.0,,,\n"   // not found
-                              "8,198.51.100.68,255.255.255.0,follow,1,2\n");  // both commands
+                              "8,198.51.100.68,255.255.255.0,follow,1,2\n",  // both commands
+                              false, GetParam());
     const std::vector<RowResult> expected = {
         RowResult::Done,    RowResult::Unchanged, RowResult::AddressInUse,
         RowResult::Refused, RowResult::Done,      RowResult::NoAnswer,
@@ -139,19 +163,26 @@ TEST(ApplyPhases, EachRowEndsByWhatItsBoxAnsweredAndThenReports) {
     EXPECT_EQ(run.heard, (std::vector<std::string>{"1:network", "4:network", "5:network", "6:network",
                                                    "7:network", "8:sync", "8:network"}));
     EXPECT_EQ(site.sweeps, 2) << "one sweep to locate, one to confirm";
+    // Together: one round of pings for every new address.
+    EXPECT_EQ(site.pingRounds, GetParam() == 1 ? 0 : 1);
+    EXPECT_EQ(site.inFlightAsked, GetParam() == 1 ? 0u : GetParam());
+    EXPECT_EQ(run.sending.sent, (std::vector<std::size_t>{0, 6, 8}));
+    EXPECT_EQ(run.sending.unanswered, (std::vector<std::size_t>{4, 5}));
 }
 
-TEST(ApplyPhases, ForceSendsToAnAddressInUseAndAFailedConfirmingSweepConfirmsNothing) {
+TEST_P(ApplyPhasesJobs, ForceSendsToAnAddressInUseAndAFailedConfirmingSweepConfirmsNothing) {
     FakeSite site;
     site.boxes["1"] = boxRecord("1", 1);
     site.pingAnswers = {"198.51.100.99"};
     site.confirmingSweep = kNoAdapterList;
-    const Applied run = applyPlan(site, "serial,ip,mask\n1,198.51.100.99,255.255.255.0\n", true);
+    const Applied run = applyPlan(site, "serial,ip,mask\n1,198.51.100.99,255.255.255.0\n", true, GetParam());
     ASSERT_EQ(run.sending.outcomes.size(), 1u);
     EXPECT_EQ(run.sending.outcomes[0].result, RowResult::NotConfirmed);
     EXPECT_NE(run.sending.outcomes[0].detail.find("sent all the same (--force)"), std::string::npos);
     EXPECT_NE(run.sending.outcomes[0].detail.find("verification sweep failed"), std::string::npos);
 }
+
+INSTANTIATE_TEST_SUITE_P(OneByOneAndTogether, ApplyPhasesJobs, ::testing::Values(1u, 64u));
 
 TEST(ApplyPhases, PrepareWarnsOfAMissingMasterAndFindsAKeptWorkstationAddress) {
     FakeSite site;

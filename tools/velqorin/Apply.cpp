@@ -24,6 +24,7 @@
 #include "SafeText.h"
 #include "Sweep.h"
 #include "Terminal.h"
+#include "velqorin/CommandBatch.h"
 #include "velqorin/Compatibility.h"
 #include "velqorin/Extern.h"
 #include "velqorin/NetworkAnalyse.h"
@@ -114,6 +115,24 @@ std::string joined(const std::set<std::string>& names) {
     return text.empty() ? "none" : text;
 }
 
+// ConfigNetwork knows only DHCP or fixed; a box that keeps the Auto IP, RARP or other mode
+// it reports gets the same fields written as ConfigNetwork writes them, its mode byte as
+// it was.
+bool keepsOtherMode(const NetworkCommand& c) { return c.addressMode != 0 && c.addressMode != 1; }
+
+CommandCode writeKeepingMode(CVelqorinBoxOnNetwork& box, const std::string& password, const NetworkCommand& c) {
+    TAnalyseBuffer& r = box.storedRecord;
+    r.addressMode = c.addressMode;
+    std::memcpy(r.manualIp, c.ip.data(), 4);
+    std::memcpy(r.manualMask, c.mask.data(), 4);
+    r.neighbourhood = c.neighbourhood ? 1 : 0;
+    std::memset(box.password, 0, sizeof box.password);
+    std::memcpy(box.password, password.data(), std::min(password.size(), kSecretMax));
+    // Send wipes it once the command is out.
+    return {static_cast<unsigned char>(c.restart ? FrameKind::ApplyNetworkAndRestart : FrameKind::ApplyNetwork),
+            false};
+}
+
 // The site as the library reaches it: one analyser, its sweeps, and each row's box as the
 // last sweep located it.
 class AnalyserSite final : public SiteActions {
@@ -191,6 +210,13 @@ public:
 
     bool answersPing(const Ipv4& address) override { return ExternPingEx(block(address)); }
 
+    std::vector<bool> answersPings(const std::vector<Ipv4>& addresses) override {
+        std::vector<sockaddr_storage> blocks;
+        blocks.reserve(addresses.size());
+        for (const Ipv4& a : addresses) blocks.push_back(block(a));
+        return pingAddresses(blocks);
+    }
+
     int sendSync(std::size_t row, const std::string& password, const SyncCommand& c) override {
         CVelqorinBoxOnNetwork* box = boxOf(row);
         if (box == nullptr) return kCommandNoAnswer;
@@ -200,21 +226,40 @@ public:
     int sendNetwork(std::size_t row, const std::string& password, const NetworkCommand& c) override {
         CVelqorinBoxOnNetwork* box = boxOf(row);
         if (box == nullptr) return kCommandNoAnswer;
-        if (c.addressMode == 0 || c.addressMode == 1)
-            return box->ConfigNetwork(password.c_str(), c.addressMode == 1, block(c.ip), block(c.mask),
-                                      c.neighbourhood, c.restart);
-        // ConfigNetwork knows only DHCP or fixed; a box that keeps the Auto IP, RARP or
-        // other mode it reports gets the same fields written as ConfigNetwork writes them,
-        // its mode byte as it was.
-        TAnalyseBuffer& r = box->storedRecord;
-        r.addressMode = c.addressMode;
-        std::memcpy(r.manualIp, c.ip.data(), 4);
-        std::memcpy(r.manualMask, c.mask.data(), 4);
-        r.neighbourhood = c.neighbourhood ? 1 : 0;
-        std::memset(box->password, 0, sizeof box->password);
-        std::memcpy(box->password, password.data(), std::min(password.size(), kSecretMax));
-        // Send wipes it once the command is out.
-        return box->Send(c.restart, false);
+        if (keepsOtherMode(c)) {
+            const CommandCode code = writeKeepingMode(*box, password, c);
+            return box->Send(code.code, code.clearPassword);
+        }
+        return box->ConfigNetwork(password.c_str(), c.addressMode == 1, block(c.ip), block(c.mask),
+                                  c.neighbourhood, c.restart);
+    }
+
+    std::vector<std::vector<int>> sendAll(const std::vector<RowCommands>& rows, std::size_t inFlight,
+                                          const std::function<void(std::size_t)>& progress) override {
+        std::vector<BoxCommands> batch;
+        for (const RowCommands& r : rows) {
+            BoxCommands& b = batch.emplace_back();
+            b.box = boxOf(r.row);
+            const std::string* password = r.password;
+            if (r.sync)
+                b.commands.push_back(
+                    synchroCommand(password->c_str(), r.sync->masterMode, r.sync->master, r.sync->floor, false));
+            if (r.network && keepsOtherMode(*r.network))
+                b.commands.push_back([password, c = *r.network](CVelqorinBoxOnNetwork& box) {
+                    return writeKeepingMode(box, *password, c);
+                });
+            else if (r.network)
+                b.commands.push_back(networkCommand(password->c_str(), r.network->addressMode == 1,
+                                                    block(r.network->ip), block(r.network->mask),
+                                                    r.network->neighbourhood, r.network->restart));
+        }
+        CommandBatchOptions options;
+        options.inFlightPerAdapter = inFlight;
+        options.progress = progress;
+        std::vector<std::vector<int>> results = sendCommands(batch, options);
+        for (std::size_t i = 0; i < batch.size(); ++i)
+            if (batch[i].box == nullptr) results[i] = {kCommandNoAnswer};
+        return results;
     }
 
     std::optional<TAnalyseBuffer> again(const PlanRow& row, const std::string& adapter) override {
@@ -321,7 +366,7 @@ int apply(const ApplyOptions& o) {
     Sending sending;
     {
         RowProgress progress;
-        sending = send(site, plan, prepared, common ? &common->text() : nullptr, o.force,
+        sending = send(site, plan, prepared, common ? &common->text() : nullptr, o.force, o.jobs,
                        [&progress](const std::string& row) { progress.show(row); });
     }
     confirm(site, plan, prepared, sending);

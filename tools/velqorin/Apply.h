@@ -1,12 +1,15 @@
 // velqorin apply: commission many boxes from one plan file.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
 #include "Commands.h"
 
 namespace velqorin::cli {
+
+inline constexpr std::size_t kDefaultApplyJobs = 64;
 
 struct ApplyOptions {
     std::string plan;                     // path of the CSV plan
@@ -16,6 +19,8 @@ struct ApplyOptions {
     bool json = false;
     bool force = false;  // send to a new address that answers a ping all the same
     int requests = kDefaultRequests;  // discovery requests on each adapter, both sweeps
+    // Commands in flight on each adapter; 1 sends one row after the other.
+    std::size_t jobs = kDefaultApplyJobs;
 };
 
 inline constexpr const char* kApplyExitCodesHelp =

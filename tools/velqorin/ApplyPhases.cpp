@@ -84,14 +84,107 @@ bool needsCommonPassword(const Plan& plan, const Preparation& prepared) {
     return false;
 }
 
+namespace {
+
+bool needsPing(const Difference& d) { return d.network && d.newAddress; }
+
+// Whether the row goes on after its ping: a new address in use stops it unless `force`.
+bool goesOnAfterPing(RowOutcome& out, const Difference& d, bool answered, bool force) {
+    if (!answered) return true;
+    const std::string ip = ipText(d.network->ip.data());
+    if (!force) {
+        out.result = RowResult::AddressInUse;
+        out.detail = ip + " answers a ping; nothing sent (--force sends all the same)";
+        return false;
+    }
+    out.detail = ip + " answers a ping; sent all the same (--force)";
+    return true;
+}
+
+// The row's outcome from the results of its commands that were sent, in order.
+void settle(Sending& s, std::size_t i, const Difference& d, const std::vector<int>& results) {
+    RowOutcome& out = s.outcomes[i];
+    std::size_t next = 0;
+    const auto resultOfNext = [&] { return next < results.size() ? results[next++] : kCommandNoAnswer; };
+    int result = kCommandAccepted;
+    if (d.sync) {
+        out.sent.push_back("sync");
+        result = resultOfNext();
+        if (result != kCommandAccepted) out.detail = failureText(result, "synchronisation");
+    }
+    if (result == kCommandAccepted && d.network) {
+        out.sent.push_back(d.network->restart ? "network+restart" : "network");
+        result = resultOfNext();
+        if (result != kCommandAccepted)
+            out.detail = failureText(result, "network") + (d.sync ? "; it took the synchronisation settings" : "");
+    }
+    if (result != kCommandAccepted) {
+        out.result = result == kCommandRefused ? RowResult::Refused : RowResult::NoAnswer;
+        if (result != kCommandRefused) s.unanswered.push_back(i);
+        return;
+    }
+    s.sent.push_back(i);
+}
+
+// Today's way: each row's ping and commands before the next row's.
+void sendOneByOne(SiteActions& site, const Plan& plan, const Preparation& prepared,
+                  const std::vector<std::size_t>& rows, const std::string* common, bool force,
+                  const std::function<void(const std::string&)>& progress, Sending& s) {
+    for (const std::size_t i : rows) {
+        const PlanRow& row = plan.rows[i];
+        const Difference& d = prepared.differences[i];
+        if (progress)
+            progress("line " + std::to_string(row.line) + ": box " + terminalText(row.serial) + " (" +
+                     std::to_string(i + 1) + " of " + std::to_string(plan.rows.size()) + ")");
+        const bool inUse = needsPing(d) && site.answersPing(d.network->ip);
+        if (!goesOnAfterPing(s.outcomes[i], d, inUse, force)) continue;
+        const std::string& password = row.password ? *row.password : *common;
+        std::vector<int> results;
+        if (d.sync) results.push_back(site.sendSync(i, password, *d.sync));
+        if (d.network && (results.empty() || results.back() == kCommandAccepted))
+            results.push_back(site.sendNetwork(i, password, *d.network));
+        settle(s, i, d, results);
+    }
+}
+
+// Every row's ping at once, then every row's commands in flight together.
+void sendTogether(SiteActions& site, const Plan& plan, const Preparation& prepared,
+                  const std::vector<std::size_t>& rows, const std::string* common, bool force,
+                  std::size_t jobs, const std::function<void(const std::string&)>& progress, Sending& s) {
+    std::vector<Ipv4> addresses;
+    for (const std::size_t i : rows)
+        if (needsPing(prepared.differences[i])) addresses.push_back(prepared.differences[i].network->ip);
+    if (progress && !addresses.empty()) progress("pinging " + std::to_string(addresses.size()) + " new addresses");
+    const std::vector<bool> inUse = addresses.empty() ? std::vector<bool>{} : site.answersPings(addresses);
+
+    std::vector<RowCommands> commands;
+    std::size_t pinged = 0;
+    for (const std::size_t i : rows) {
+        const PlanRow& row = plan.rows[i];
+        const Difference& d = prepared.differences[i];
+        const bool answered = needsPing(d) && pinged < inUse.size() && inUse[pinged++];
+        if (!goesOnAfterPing(s.outcomes[i], d, answered, force)) continue;
+        commands.push_back({i, row.password ? &*row.password : common, d.sync, d.network});
+    }
+    const std::string total = std::to_string(commands.size());
+    const auto results = site.sendAll(commands, jobs, [&](std::size_t done) {
+        if (progress) progress("commands: " + std::to_string(done) + " of " + total + " boxes done");
+    });
+    for (std::size_t k = 0; k < commands.size(); ++k)
+        settle(s, commands[k].row, prepared.differences[commands[k].row],
+               k < results.size() ? results[k] : std::vector<int>{});
+}
+
+}  // namespace
+
 Sending send(SiteActions& site, const Plan& plan, const Preparation& prepared,
-             const std::string* common, bool force,
+             const std::string* common, bool force, std::size_t jobs,
              const std::function<void(const std::string&)>& progress) {
     Sending s;
+    std::vector<std::size_t> rows;  // those with something to send
     for (std::size_t i = 0; i < plan.rows.size(); ++i) {
         const PlanRow& row = plan.rows[i];
         const Located& t = prepared.targets[i];
-        const Difference& d = prepared.differences[i];
         RowOutcome& out = s.outcomes.emplace_back();
         out.line = row.line;
         out.serial = row.serial;
@@ -99,45 +192,17 @@ Sending send(SiteActions& site, const Plan& plan, const Preparation& prepared,
         if (t.missing) {
             out.result = *t.missing;
             out.detail = t.detail;
-            continue;
-        }
-        if (d.empty()) {
+        } else if (prepared.differences[i].empty()) {
             out.result = RowResult::Unchanged;
-            continue;
+        } else {
+            rows.push_back(i);
         }
-        if (progress)
-            progress("line " + std::to_string(row.line) + ": box " + terminalText(row.serial) + " (" +
-                     std::to_string(i + 1) + " of " + std::to_string(plan.rows.size()) + ")");
-        if (d.network && d.newAddress && site.answersPing(d.network->ip)) {
-            const std::string ip = ipText(d.network->ip.data());
-            if (!force) {
-                out.result = RowResult::AddressInUse;
-                out.detail = ip + " answers a ping; nothing sent (--force sends all the same)";
-                continue;
-            }
-            out.detail = ip + " answers a ping; sent all the same (--force)";
-        }
-        const std::string& password = row.password ? *row.password : *common;
-        int result = kCommandAccepted;
-        if (d.sync) {
-            out.sent.push_back("sync");
-            result = site.sendSync(i, password, *d.sync);
-            if (result != kCommandAccepted) out.detail = failureText(result, "synchronisation");
-        }
-        if (result == kCommandAccepted && d.network) {
-            out.sent.push_back(d.network->restart ? "network+restart" : "network");
-            result = site.sendNetwork(i, password, *d.network);
-            if (result != kCommandAccepted)
-                out.detail = failureText(result, "network") +
-                             (d.sync ? "; it took the synchronisation settings" : "");
-        }
-        if (result != kCommandAccepted) {
-            out.result = result == kCommandRefused ? RowResult::Refused : RowResult::NoAnswer;
-            if (result != kCommandRefused) s.unanswered.push_back(i);
-            continue;
-        }
-        s.sent.push_back(i);
     }
+    if (jobs <= 1) sendOneByOne(site, plan, prepared, rows, common, force, progress, s);
+    else sendTogether(site, plan, prepared, rows, common, force, jobs, progress, s);
+    // The rows in the plan's order, whichever way they went.
+    std::sort(s.sent.begin(), s.sent.end());
+    std::sort(s.unanswered.begin(), s.unanswered.end());
     return s;
 }
 

@@ -21,6 +21,14 @@ struct Located {
     std::string detail;
 };
 
+// A row's commands, for sending many rows' at once.
+struct RowCommands {
+    std::size_t row;
+    const std::string* password;
+    std::optional<SyncCommand> sync;
+    std::optional<NetworkCommand> network;
+};
+
 // What apply does on the network.
 class SiteActions {
 public:
@@ -37,9 +45,17 @@ public:
     // nothing when that interface is unknown.
     virtual std::optional<Verdict> verdict(std::size_t row, const BoxSettings& planned) = 0;
     virtual bool answersPing(const Ipv4& address) = 0;
+    // Every address pinged at once: whether each answers.
+    virtual std::vector<bool> answersPings(const std::vector<Ipv4>& addresses) = 0;
     // The commands, to row `row`'s box as located by the last sweep: command results.
     virtual int sendSync(std::size_t row, const std::string& password, const SyncCommand& c) = 0;
     virtual int sendNetwork(std::size_t row, const std::string& password, const NetworkCommand& c) = 0;
+    // The rows' commands at once, at most `inFlight` on each adapter, each row's
+    // synchronisation before its network settings: per row, the results of the commands
+    // sent, in order, up to the first one not accepted. `progress` is told how many rows
+    // are done.
+    virtual std::vector<std::vector<int>> sendAll(const std::vector<RowCommands>& rows, std::size_t inFlight,
+                                                  const std::function<void(std::size_t)>& progress) = 0;
     // The same box in the last sweep: the same serial number on `adapter`, from the
     // station the row names when it names one.
     virtual std::optional<TAnalyseBuffer> again(const PlanRow& row, const std::string& adapter) = 0;
@@ -68,9 +84,11 @@ struct Sending {
 
 // Each row's commands, the synchronisation first (a box restarting for its network
 // settings would not hear it), after a ping of a new address unless `force`. `common` is
-// the password of the rows without one. `progress` is told each row as it starts.
+// the password of the rows without one. With `jobs` 1, one row after the other; with
+// more, every row's ping at once, then every row's commands, at most `jobs` in flight on
+// each adapter. `progress` is told what is being done.
 Sending send(SiteActions& site, const Plan& plan, const Preparation& prepared,
-             const std::string* common, bool force,
+             const std::string* common, bool force, std::size_t jobs,
              const std::function<void(const std::string&)>& progress = {});
 
 // A last sweep, and each row's result by what its box now reports: done, or not

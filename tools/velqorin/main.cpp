@@ -181,6 +181,12 @@ void addApply(CLI::App& app, Invocation& in) {
     applyCommand->add_flag("--json", in.applyOptions.json, "The results as a JSON array");
     applyCommand->add_flag("--force", in.applyOptions.force,
                            "Send a new address even when it answers a ping");
+    applyCommand->add_option("--jobs", in.applyOptions.jobs,
+                             "Commands in flight at once on each adapter (default " +
+                                 std::to_string(kDefaultApplyJobs) +
+                                 "); 1 sends one row after the other, each after its ping")
+        ->type_name("N")
+        ->check(CLI::Range(std::size_t{1}, std::size_t{1024}));
     addRequests(applyCommand, in.applyOptions.requests);
 
 }
