@@ -19,7 +19,7 @@ lab=${VELQORIN_BENCH_LAB:-vqbench}
 lab_script=$root/lab/lab
 
 runs=${VELQORIN_BENCH_RUNS:-5}
-BENCHMARKS=(link_burst sweep loss helper monitor)
+BENCHMARKS=(link_burst sweep loss helper monitor apply)
 
 say() { printf 'run-benchmarks: %s\n' "$*" >&2; }
 die() { say "$*"; exit 1; }
@@ -172,6 +172,43 @@ bench_monitor() {
   stop_sims
 }
 
+# velqorin apply of plans that give 100 and 1,000 simulated boxes each a new fixed address
+# that nothing answers, so that every ping waits its whole 500 ms: one row after the other
+# (--jobs 1) and all together (the default), each run against a fresh simulator. The rows
+# of both runs must be the same.
+bench_apply() {
+  local boxes jobs i plan started ended out done_rows
+  lab_up --adapters 1 --segments 1
+  # The new addresses are on vq0's link, and free.
+  ip -n "$lab-ws" route add 10.96.0.0/16 dev vq0
+  echo "== apply: every box a new free address"
+  echo "| boxes | --jobs | apply | rows done | same rows as --jobs 1 |"
+  echo "|---|---|---|---|---|"
+  for boxes in 100 1000; do
+    plan=$work/plan-$boxes.csv
+    echo "serial,ip,mask,password" >"$plan"
+    for ((i = 0; i < boxes; i++)); do
+      echo "$((100000 + i)),10.96.$((i / 250)).$((1 + i % 250)),255.255.0.0,admin" >>"$plan"
+    done
+    for jobs in 1 64; do
+      stop_sims
+      start_sim "apply$boxes" br0 "$boxes"
+      out=$work/apply-$boxes-$jobs.json
+      started=$(date +%s.%N)
+      in_ws "$build/tools/velqorin/velqorin" apply "$plan" --json --jobs "$jobs" -i vq0 >"$out" ||
+        say "apply of $boxes boxes with --jobs $jobs did not end with 0"
+      ended=$(date +%s.%N)
+      done_rows=$(grep -o '"result": *"done"' "$out" | wc -l)
+      local same="-"
+      [ "$jobs" = 1 ] || { cmp -s <(grep -o '"result": *"[a-z ]*"' "$out") \
+                                <(grep -o '"result": *"[a-z ]*"' "$work/apply-$boxes-1.json") && same=yes || same=no; }
+      printf '| %s | %s | %.1f s | %s of %s | %s |\n' "$boxes" "$jobs" \
+        "$(awk -v a="$started" -v b="$ended" 'BEGIN { print b - a }')" "$done_rows" "$boxes" "$same"
+    done
+  done
+  stop_sims
+}
+
 # -------------------------------------------------------------------------------------------
 
 main() {
@@ -193,7 +230,8 @@ main() {
   [ "$(id -u)" -eq 0 ] || { say "needs root (network namespaces)"; exit 77; }
   sim=$build/tools/box-sim/velqorin-box-sim
   for program in "$sim" "$build/bench/link_burst" "$build/bench/sweep_bench" "$build/bench/loss_bench" \
-                 "$build/bench/helper_bench" "$build/analyser/velqorin-link-helper" "$build/bench/monitor_bench"; do
+                 "$build/bench/helper_bench" "$build/analyser/velqorin-link-helper" "$build/bench/monitor_bench" \
+                 "$build/tools/velqorin/velqorin"; do
     [ -x "$program" ] || die "$program is not built; run ninja -C $build first"
   done
 
