@@ -187,6 +187,7 @@ bench_apply() {
   for boxes in 100 1000; do
     plan=$work/plan-$boxes.csv
     echo "serial,ip,mask,password" >"$plan"
+    chmod 600 "$plan"
     for ((i = 0; i < boxes; i++)); do
       echo "$((100000 + i)),10.96.$((i / 250)).$((1 + i % 250)),255.255.0.0,admin" >>"$plan"
     done

@@ -94,6 +94,7 @@ TEST(HelperProtocol, RequestsGoThereAndBackAndMalformedOnesAreRefused) {
         Send{7, std::vector<std::uint8_t>(reinterpret_cast<std::uint8_t*>(&frame),
                                           reinterpret_cast<std::uint8_t*>(&frame) + kFrameSize)},
         Receive{1000, {1, 2, 3}}, Dropped{4}, Close{5}, Ping{{192, 0, 2, 9}},
+        PingAll{{192, 0, 2, 9, 192, 0, 2, 10}},
     };
     for (const Request& r : requests) {
         const std::string bytes = encode(r);
@@ -113,6 +114,7 @@ TEST(HelperProtocol, RequestsGoThereAndBackAndMalformedOnesAreRefused) {
     EXPECT_FALSE(decodeRequest(encode(Open{std::string(256, 'a')})));
     EXPECT_FALSE(decodeRequest(encode(Receive{0, std::vector<std::uint32_t>(17, 1)})));
     EXPECT_FALSE(decodeRequest(encode(Send{1, std::vector<std::uint8_t>(1515, 0)})));
+    EXPECT_FALSE(decodeRequest(encode(PingAll{std::vector<std::uint8_t>(4 * (kMaxPings + 1), 1)})));
     EXPECT_FALSE(decodeRequest(Writer(Kind::Ok).message())) << "a reply is no request";
 }
 
