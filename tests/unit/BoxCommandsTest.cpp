@@ -17,14 +17,6 @@ using namespace velqorin::test;
 
 namespace {
 
-sockaddr_storage ipv4(const char* dotted, sa_family_t family = AF_INET) {
-    sockaddr_storage s{};
-    auto* in = reinterpret_cast<sockaddr_in*>(&s);
-    in->sin_family = family;
-    in->sin_addr.s_addr = inet_addr(dotted);
-    return s;
-}
-
 TAnalyseBuffer storedReply() {
     TAnalyseBuffer r = makeReply("2555", "ANALYSER-TOKEN");
     const std::uint8_t ip[4] = {192, 0, 2, 50}, mask[4] = {255, 255, 255, 0};
@@ -105,8 +97,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         CommandCase{"fixed address, no restart",
                     [](CVelqorinBoxOnNetwork& b) {
-                        return b.ConfigNetwork("admin", false, ipv4("198.51.100.7"),
-                                               ipv4("255.255.0.0"), false, false);
+                        return b.ConfigNetwork("admin", false, socketAddress("198.51.100.7"),
+                                               socketAddress("255.255.0.0"), false, false);
                     },
                     [](TAnalyseBuffer& e) {
                         const std::uint8_t ip[4] = {198, 51, 100, 7}, m[4] = {255, 255, 0, 0};
@@ -119,8 +111,8 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"DHCP with restart still writes the manual address",
                     [](CVelqorinBoxOnNetwork& b) {
                         // only the four address bytes count, whatever the family says
-                        return b.ConfigNetwork("admin", true, ipv4("203.0.113.9", 0),
-                                               ipv4("255.255.255.128", 99), true, true);
+                        return b.ConfigNetwork("admin", true, socketAddress("203.0.113.9", 0),
+                                               socketAddress("255.255.255.128", 99), true, true);
                     },
                     [](TAnalyseBuffer& e) {
                         const std::uint8_t ip[4] = {203, 0, 113, 9}, m[4] = {255, 255, 255, 128};
@@ -228,7 +220,7 @@ TEST_F(CommandFixture, FramesThatAreNotTheAnswerAreSkipped) {
 
 TEST_F(CommandFixture, NoAnswerEndsAfterThreeSecondsOfQuietReads) {
     const auto start = fake.clock.nowMs();
-    EXPECT_EQ(box->ConfigNetwork("pw", true, ipv4("192.0.2.9"), ipv4("255.255.255.0"), true, false),
+    EXPECT_EQ(box->ConfigNetwork("pw", true, socketAddress("192.0.2.9"), socketAddress("255.255.255.0"), true, false),
               kCommandNoAnswer);
     EXPECT_EQ(fake.clock.pauses, (std::vector<std::chrono::milliseconds>{std::chrono::milliseconds(100)}));
     EXPECT_EQ(fake.link.receives, 3);

@@ -23,14 +23,6 @@ using namespace velqorin::test;
 
 namespace {
 
-sockaddr_storage ipv4(const char* dotted) {
-    sockaddr_storage s{};
-    auto* in = reinterpret_cast<sockaddr_in*>(&s);
-    in->sin_family = AF_INET;
-    in->sin_addr.s_addr = inet_addr(dotted);
-    return s;
-}
-
 Mac boxMac(std::size_t n) {
     return {0x02, 0xB0, 0x00, 0x00, static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n & 0xFF)};
 }
@@ -107,7 +99,7 @@ TEST(CommandBatch, EachBoxGetsTheResultAndRecordItsOwnSendWouldGive) {
     std::vector<BoxCommands> batch;
     for (std::size_t i = 0; i < rows.size(); ++i)
         batch.push_back({&site.box(i, rows[i].adapter, {rows[i].answer}),
-                         {networkCommand(kPassword, false, ipv4("192.0.2.77"), ipv4("255.255.255.0"), true, false)}});
+                         {networkCommand(kPassword, false, socketAddress("192.0.2.77"), socketAddress("255.255.255.0"), true, false)}});
     // The last row's box hears an answer that comes from a box not in the batch.
     eth0.onSend = [previous = eth0.onSend, &site](FakeAdapter& on, const Bytes& sent) {
         previous(on, sent);
@@ -166,7 +158,7 @@ TEST(CommandBatch, ABoxsCommandsGoInOrderEachAfterTheAnswerBefore) {
         const std::vector<BoxCommands> batch = {
             {&box,
              {synchroCommand(kPassword, false, 2600, 2, false),
-              networkCommand(kPassword, true, ipv4("0.0.0.0"), ipv4("0.0.0.0"), false, true)}}};
+              networkCommand(kPassword, true, socketAddress("0.0.0.0"), socketAddress("0.0.0.0"), false, true)}}};
         EXPECT_EQ(sendCommands(batch)[0], row.results);
         const auto sent = site.sentTo(0);
         ASSERT_EQ(sent.size(), row.results.size());

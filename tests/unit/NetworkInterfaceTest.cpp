@@ -7,7 +7,10 @@
 #include <memory>
 #include <string>
 
+#include "Frames.h"
 #include "velqorin/NetworkInterface.h"
+
+using velqorin::test::socketAddress;
 
 namespace {
 
@@ -21,14 +24,6 @@ static_assert(offsetof(CVelqorinNetworkInterface, mac) == 10018);
 static_assert(offsetof(CVelqorinNetworkInterface, ipAddresses) == 10032);
 static_assert(offsetof(CVelqorinNetworkInterface, ipMasks) == 10032 + 100 * 128);
 static_assert(offsetof(CVelqorinNetworkInterface, ipAddressCount) == 10032 + 200 * 128);
-
-sockaddr_storage ipv4(const char* dotted) {
-    sockaddr_storage s{};
-    auto* in = reinterpret_cast<sockaddr_in*>(&s);
-    in->sin_family = AF_INET;
-    in->sin_addr.s_addr = inet_addr(dotted);
-    return s;
-}
 
 const unsigned char kMac[8] = {0x02, 0x00, 0x00, 0xAA, 0x00, 0x01, 0x77, 0x88};
 
@@ -60,9 +55,9 @@ TEST(NetworkInterface, HoldsAtMostOneHundredAddressPairs) {
     auto rec = std::make_unique<CVelqorinNetworkInterface>(nullptr, "eth0", kMac);
     for (int i = 0; i < 100; ++i) {
         const std::string address = "192.0.2." + std::to_string(i + 1);
-        ASSERT_TRUE(rec->addIpAddress(ipv4(address.c_str()), ipv4("255.255.255.0")));
+        ASSERT_TRUE(rec->addIpAddress(socketAddress(address.c_str()), socketAddress("255.255.255.0")));
     }
-    EXPECT_FALSE(rec->addIpAddress(ipv4("198.51.100.1"), ipv4("255.255.255.0")));
+    EXPECT_FALSE(rec->addIpAddress(socketAddress("198.51.100.1"), socketAddress("255.255.255.0")));
     EXPECT_EQ(rec->getCountIpAddresses(), 100);
 
     sockaddr_storage address{}, mask{};
@@ -77,8 +72,8 @@ TEST(NetworkInterface, HoldsAtMostOneHundredAddressPairs) {
 
 TEST(NetworkInterface, OutOfRangeIndexWritesNothing) {
     auto rec = std::make_unique<CVelqorinNetworkInterface>(nullptr, "eth0", kMac);
-    rec->addIpAddress(ipv4("192.0.2.10"), ipv4("255.255.255.0"));
-    rec->addIpAddress(ipv4("198.51.100.10"), ipv4("255.255.0.0"));
+    rec->addIpAddress(socketAddress("192.0.2.10"), socketAddress("255.255.255.0"));
+    rec->addIpAddress(socketAddress("198.51.100.10"), socketAddress("255.255.0.0"));
     for (int index : {-1, 2, 100, -2147483647 - 1}) {
         sockaddr_storage address, mask;
         std::memset(&address, 0x5A, sizeof address);
