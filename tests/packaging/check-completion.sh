@@ -32,7 +32,7 @@ cases=(
   "scan --watch ''                         | "
   "apply --d                               | --dry-run"
   "apply site.csv --f                      | --force"
-  "apply site.csv --j                      | --jobs"
+  "apply site.csv --jo                     | --jobs"
   "apply site.csv --jobs ''              | "
   "interfaces -                            | --json -h --help"
   "diag -                                  | -h --help"
