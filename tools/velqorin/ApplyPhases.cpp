@@ -101,7 +101,8 @@ bool goesOnAfterPing(RowOutcome& out, const Difference& d, bool answered, bool f
     return true;
 }
 
-// The row's outcome from the results of its commands that were sent, in order.
+// The row's outcome from the results of its commands that were sent, in order; a command
+// without a result could not be sent and counts as unanswered.
 void settle(Sending& s, std::size_t i, const Difference& d, const std::vector<int>& results) {
     RowOutcome& out = s.outcomes[i];
     std::size_t next = 0;

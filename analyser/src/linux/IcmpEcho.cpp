@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <span>
 
 #include "support/Handles.h"
 
@@ -34,7 +35,7 @@ std::atomic<std::uint16_t> g_sequence{1};
 // other from `first`.
 class EchoRound {
 public:
-    EchoRound(int fd, bool raw, const std::vector<Ipv4Bytes>& addresses)
+    EchoRound(int fd, bool raw, std::span<const Ipv4Bytes> addresses)
         : fd_(fd), raw_(raw), addresses_(addresses),
           identifier_(static_cast<std::uint16_t>(::getpid() & 0xFFFF)),
           first_(g_sequence.fetch_add(static_cast<std::uint16_t>(addresses.size()))),
@@ -139,7 +140,7 @@ private:
 
     const int fd_;
     const bool raw_;
-    const std::vector<Ipv4Bytes>& addresses_;
+    const std::span<const Ipv4Bytes> addresses_;
     const std::uint16_t identifier_;
     const std::uint16_t first_;
     std::vector<SteadyClock::time_point> deadlines_;
@@ -168,9 +169,7 @@ std::optional<std::vector<bool>> icmpEchoAll(const std::vector<Ipv4Bytes>& addre
         const int fd = ::socket(AF_INET, (raw ? SOCK_RAW : SOCK_DGRAM) | SOCK_CLOEXEC, IPPROTO_ICMP);
         if (fd < 0) return std::nullopt;
         const UniqueFd sock(fd);
-        const std::vector<Ipv4Bytes> chunk(
-            addresses.begin() + static_cast<std::ptrdiff_t>(from),
-            addresses.begin() + static_cast<std::ptrdiff_t>(std::min(addresses.size(), from + kMaxEchoesAtOnce)));
+        const auto chunk = std::span(addresses).subspan(from, std::min(kMaxEchoesAtOnce, addresses.size() - from));
         if (chunk.size() > 16) widenReceiveBuffer(fd, chunk.size());
         EchoRound round(fd, raw, chunk);
         round.sendAll();
